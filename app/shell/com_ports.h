@@ -1,0 +1,12 @@
+// The serial ports offered in the port list: the machine's ports and every
+// path in MBUS_FWTOOL_PORTS (colon-separated), sorted as memcmp sorts them.
+#pragma once
+
+constexpr int COM_PORT_MAX = 100;
+constexpr int COM_PORT_NAME_SIZE = 32;  // at most 31 characters and a NUL
+
+extern char comPortNames[COM_PORT_MAX][COM_PORT_NAME_SIZE];
+extern int comPortCount;
+
+int enumerateComPorts();
+const char* comPortName(int index);  // an index above 99 reads entry 99

@@ -1,0 +1,36 @@
+// Connect and Disconnect, and the port every sender and the receive poll use.
+// A port that goes away while connected is closed and reported once.
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "app/shell/output.h"
+#include "app/shell/tool_context.h"
+#include "link/serial_port.h"
+
+class Connection {
+ public:
+  Connection(std::unique_ptr<SerialPort> port, Output& out, WindowFields& fields);
+
+  // Closes an open port first. Returns "" on success, else the error box text.
+  // An empty portName (no port in the list) is refused with a message.
+  std::string connect(const std::string& portName, int baudIndex);
+  void disconnect();
+
+  bool connected() const { return serialConnected != 0; }
+  // Writes only while connected; a lost device disconnects.
+  void writeFrame(const uint8_t* bytes, int length);
+  // Up to capacity bytes; 0 when none or not connected; a lost device disconnects.
+  int readBlock(uint8_t* buffer, int capacity);
+
+  SerialPort& serialHandle() { return *port_; }
+  int serialConnected = 0;
+
+ private:
+  void portLost();
+  std::unique_ptr<SerialPort> port_;
+  Output& out_;
+  WindowFields& fields_;
+  std::string portName_;
+};

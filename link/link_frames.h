@@ -1,0 +1,35 @@
+// M-Bus link frames: one shared buffer for the frame being sent or received,
+// two builders, and a receiver fed one byte at a time (no I/O inside).
+#pragma once
+#include <cstdint>
+
+constexpr uint8_t FRAME_START_LONG = 0x68;
+constexpr uint8_t FRAME_START_SHORT = 0x10;
+constexpr uint8_t FRAME_STOP = 0x16;
+constexpr uint8_t FRAME_ACK = 0xE5;
+constexpr int LINK_BUFFER_SIZE = 264;
+
+// Result codes of receiveByte.
+enum : uint8_t {
+  RX_REJECTED = 0,
+  RX_PENDING = 1,
+  RX_ZERO = 2,
+  RX_SHORT_OK = 3,
+  RX_LONG_OK = 4,
+  RX_ACK = 5,
+  RX_LONG_BAD_CHECKSUM = 6,
+};
+
+// Receiver states.
+enum : uint8_t { RX_UNARMED = 0, RX_IDLE = 1, RX_IN_SHORT = 2, RX_IN_LONG = 3 };
+
+extern uint8_t linkBuffer[LINK_BUFFER_SIZE];
+extern uint16_t linkLength;
+extern uint8_t rxState;
+extern uint8_t rxLengthField;
+
+void buildLongFrame(uint8_t address, uint8_t control, const uint8_t* data, uint8_t dataLength);
+void buildShortFrame(uint8_t address, uint8_t control);
+void resetReceiver();
+uint8_t receiveByte(uint8_t b);
+uint8_t* getLinkBuffer(uint16_t& length);
