@@ -1,0 +1,26 @@
+#include "commands/link_requests.h"
+
+#include "link/connection.h"
+#include "link/link_frames.h"
+
+void sendBuiltFrame(ToolContext& ctx, const char* heading) {
+  uint16_t length = 0;
+  // The length first: the reset that arms the receiver for the answer clears it.
+  const uint8_t* frame = getLinkBuffer(length);
+  resetReceiver();
+  ctx.link.writeFrame(frame, length);
+  ctx.out.outputText(heading, STYLE_SENT);
+  ctx.out.dumpSentBytes(frame, length);
+}
+
+void sendSndNke(ToolContext& ctx) {
+  buildShortFrame(LINK_ADDRESS, C_SND_NKE);
+  sendBuiltFrame(ctx, ">>> SND_NKE\n");
+  ctx.fields.setStatusText("SND_NKE sent.");
+}
+
+void sendReqUd2(ToolContext& ctx) {
+  buildShortFrame(LINK_ADDRESS, C_REQ_UD2);
+  sendBuiltFrame(ctx, ">>> REQ_UD2\n");
+  ctx.fields.setStatusText("REQ_UD2 sent.");
+}
