@@ -1,0 +1,43 @@
+#include "firmware/firmware_image.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+uint8_t firmwareImage[FIRMWARE_CAPACITY];
+uint32_t firmwareLength = 0;
+int firmwareLoaded = 0;
+uint32_t transferOffset = 0;
+uint32_t transferAddress = 0;
+uint8_t chunkSize = 0;
+
+bool loadFirmwareFile(const char* path, Output& out) {
+  FILE* file = std::fopen(path, "rb");
+  if (!file) {
+    firmwareLoaded = 0;
+    return false;
+  }
+  // A directory opens but cannot be read; a read error midway would leave
+  // a truncated image that looks whole. Both count as a failed open, and the
+  // bytes go through a scratch buffer so the old image survives either.
+  struct stat info;
+  std::vector<uint8_t> scratch(FIRMWARE_CAPACITY);
+  size_t count = 0;
+  bool readable = fstat(fileno(file), &info) == 0 && !S_ISDIR(info.st_mode);
+  if (readable) {
+    count = std::fread(scratch.data(), 1, scratch.size(), file);
+    readable = !std::ferror(file);
+  }
+  std::fclose(file);
+  if (!readable) {
+    firmwareLoaded = 0;
+    return false;
+  }
+  std::memcpy(firmwareImage, scratch.data(), count);
+  firmwareLength = (uint32_t)count;
+  firmwareLoaded = 1;
+  out.outputFormat(STYLE_PROGRESS, "Read %d bytes from file %s\n", (int)count, path);
+  return true;
+}
