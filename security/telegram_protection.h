@@ -1,7 +1,39 @@
 // Security mode 7 telegrams: verify and decrypt answers from the meter,
 // encrypt and authenticate telegrams to it. Traces go to the log only.
+//
+// An application part runs from the AFL CI to the last data byte and is
+// always given with its length; nothing beyond that length is read or
+// written. The AFL is taken as 17 fixed bytes: MCL at 4, MCR at 5 (LSB
+// first), MAC at 9; the TPL CI sits at (AFLL + 2) mod 256.
 #pragma once
 #include <cstdint>
 
+#include "security/key_derivation.h"
+
 bool telegramDecrypt(uint8_t* app, uint32_t length, const uint8_t meterId[4], const uint8_t key[16]);
 bool telegramEncryptAndMac(uint8_t* app, uint32_t length, const uint8_t meterId[4], const uint8_t key[16]);
+
+// Field functions, no side effects.
+bool aflPresent(const uint8_t* app, uint32_t length);  // byte 0 is 0x90
+// Byte 1 (AFLL), or null when the 17-byte AFL is incomplete.
+const uint8_t* aflFields(const uint8_t* app, uint32_t length);
+int32_t aflPayloadLength(const uint8_t* app, uint32_t length);  // length - 17: TPL CI to the end
+// 16N from the configuration field (0 to 240); 0 when the TPL CI has no known
+// header or the header is cut short.
+uint32_t encryptedLength(const uint8_t* app, uint32_t length);
+// Offset of the encrypted area from byte 0 (after the CFE in mode 7).
+uint32_t encryptedData(const uint8_t* app, uint32_t length);
+// The TPL header and the encrypted area it announces both lie inside.
+bool encryptedAreaFits(const uint8_t* app, uint32_t length);
+
+// The steps of the two operations above, each tracing inputs, derived key and
+// result. `fromMeter` picks the MacFromMeter/EncFromMeter derivation
+// constants, else MacToMeter/EncToMeter.
+void telegramMac(uint8_t mac[16], const uint8_t* data, int32_t length, const MeterId meterId, uint32_t counter,
+                 const uint8_t key[16], bool fromMeter);
+// Compares the 8 received bytes with the tag's first 8 in constant time.
+bool telegramVerifyMac(const uint8_t receivedMac[8], const uint8_t* data, int32_t length, const MeterId meterId,
+                       uint32_t counter, const uint8_t key[16], bool fromMeter);
+// CBC with a zero IV over the whole blocks of the first 240 bytes.
+void telegramEncrypt(uint8_t* data, int32_t length, const MeterId meterId, uint32_t counter, const uint8_t key[16],
+                     bool fromMeter);

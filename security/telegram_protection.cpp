@@ -1,0 +1,230 @@
+#include "security/telegram_protection.h"
+
+#include <cstdint>
+#include <cstring>
+
+#include "app/shell/log_file.h"
+#include "security/aes128.h"
+#include "security/cipher_modes.h"
+#include "security/secure_wipe.h"
+
+namespace {
+
+const uint32_t kAflLength = 17;
+const uint32_t kMaxCbcLength = 240;
+// The MAC length (length - 12) has to fit a signed 32-bit count.
+const uint32_t kMaxApplicationLength = INT32_MAX;
+
+// The authenticated bytes are made contiguous by copying MCL and MCR over the
+// last five MAC bytes.
+const uint32_t kMacCopyOffset = 12;
+const uint32_t kMacCopyLength = 5;
+
+// Read access to an application part, optionally as it will look once MCL and
+// MCR have been copied over the MAC: the layout can then be checked before
+// anything is changed.
+struct AppView {
+  const uint8_t* app;
+  uint32_t length;
+  bool afterMacCopy;
+
+  uint8_t at(uint32_t i) const {
+    if (afterMacCopy && i >= kMacCopyOffset && i < kMacCopyOffset + kMacCopyLength) return app[i - 8];
+    return app[i];
+  }
+};
+
+struct EncryptedArea {
+  uint32_t offset;
+  uint32_t length;
+  bool headerInside;  // TPL CI, configuration field and CFE lie within the part
+};
+
+EncryptedArea locateEncryptedArea(const AppView& view) {
+  uint32_t tpl = 0;
+  if (view.length >= 1 && view.at(0) == 0x90) {
+    if (view.length < 2) return {1, 0, false};
+    tpl = (uint32_t)((view.at(1) + 2) & 0xFF);
+  }
+  if (tpl >= view.length) return {tpl + 1, 0, false};
+
+  uint32_t config;
+  switch (view.at(tpl)) {
+    case 0x5A: case 0x7A:
+      config = tpl + 3;
+      break;
+    case 0x5B: case 0x6C: case 0x6D: case 0x72:
+      config = tpl + 11;
+      break;
+    default:
+      return {tpl + 1, 0, true};
+  }
+  if (config + 2 > view.length) return {config + 2, 0, false};
+  uint32_t areaLength = view.at(config) & 0xF0u;
+  bool modeSeven = (view.at(config + 1) & 0x1F) == 7;
+  uint32_t offset = config + 2 + (modeSeven ? 1 : 0);  // mode 7 adds the CFE
+  return {offset, areaLength, offset <= view.length};
+}
+
+bool fits(const EncryptedArea& area, uint32_t length) {
+  return area.headerInside && area.offset <= length && area.length <= length - area.offset;
+}
+
+uint32_t readCounter(const uint8_t* app) {
+  return (uint32_t)app[5] | (uint32_t)app[6] << 8 | (uint32_t)app[7] << 16 | (uint32_t)app[8] << 24;
+}
+
+bool equalInConstantTime(const uint8_t* a, const uint8_t* b, size_t n) {
+  uint8_t difference = 0;
+  for (size_t i = 0; i < n; ++i) difference |= (uint8_t)(a[i] ^ b[i]);
+  return difference == 0;
+}
+
+void logField(const char* label, const uint8_t* bytes, int count, const char* end) {
+  logText(label);
+  logBytes(bytes, count);
+  logText(end);
+}
+
+// Derives the key and writes the trace lines shared by MAC and encryption:
+// meter id, counter, derivation input and derived key.
+void deriveWithTrace(const uint8_t key[16], DerivationConstant constant, const MeterId meterId, uint32_t counter,
+                     uint8_t derivedKey[16]) {
+  uint8_t input[16];
+  buildKdfInput(constant, meterId, counter, input);
+  deriveKey(key, constant, meterId, counter, derivedKey);
+  uint8_t counterBytes[4];
+  for (int i = 0; i < 4; ++i) counterBytes[i] = (uint8_t)(counter >> (8 * i));
+  logField("Meter address: ", meterId, 4, "\n");
+  logField("Counter: ", counterBytes, 4, "\n");
+  logField("Key input: ", input, 16, "\n\n");
+  logField("Derived key: ", derivedKey, 16, "\n\n");
+}
+
+void cbcDecryptFromMeter(uint8_t* area, uint32_t length, const MeterId meterId, uint32_t counter,
+                         const uint8_t key[16]) {
+  uint8_t encKey[16];
+  AesKeySchedule schedule;
+  deriveKey(key, EncFromMeter, meterId, counter, encKey);
+  aesExpandKey(encKey, schedule);
+  cbcResetChaining();
+  cbcDecrypt(area, (uint8_t)length, schedule);
+  secureWipe(encKey, sizeof encKey);
+  secureWipe(schedule, sizeof schedule);
+}
+
+}  // namespace
+
+bool aflPresent(const uint8_t* app, uint32_t length) { return length >= 1 && app[0] == 0x90; }
+
+const uint8_t* aflFields(const uint8_t* app, uint32_t length) { return length >= kAflLength ? app + 1 : nullptr; }
+
+int32_t aflPayloadLength(const uint8_t*, uint32_t length) { return (int32_t)(length - kAflLength); }
+
+uint32_t encryptedLength(const uint8_t* app, uint32_t length) {
+  EncryptedArea area = locateEncryptedArea({app, length, false});
+  return area.headerInside ? area.length : 0;
+}
+
+uint32_t encryptedData(const uint8_t* app, uint32_t length) {
+  return locateEncryptedArea({app, length, false}).offset;
+}
+
+bool encryptedAreaFits(const uint8_t* app, uint32_t length) {
+  return fits(locateEncryptedArea({app, length, false}), length);
+}
+
+void telegramMac(uint8_t mac[16], const uint8_t* data, int32_t length, const MeterId meterId, uint32_t counter,
+                 const uint8_t key[16], bool fromMeter) {
+  uint8_t macKey[16];
+  logText("Starting a MAC.\n");
+  logField("key: ", key, 16, "\n\n");
+  logText("Bytes to MAC: ");
+  logDump(data, length);
+  deriveWithTrace(key, fromMeter ? MacFromMeter : MacToMeter, meterId, counter, macKey);
+  aesCmac(macKey, data, length, mac);
+  logField("Calculated MAC: ", mac, 16, "\n\n");
+  secureWipe(macKey, sizeof macKey);
+}
+
+bool telegramVerifyMac(const uint8_t receivedMac[8], const uint8_t* data, int32_t length, const MeterId meterId,
+                       uint32_t counter, const uint8_t key[16], bool fromMeter) {
+  uint8_t tag[16];
+  telegramMac(tag, data, length, meterId, counter, key, fromMeter);
+  logField("Compare MAC: ", receivedMac, 8, "\n");
+  return equalInConstantTime(tag, receivedMac, 8);
+}
+
+void telegramEncrypt(uint8_t* data, int32_t length, const MeterId meterId, uint32_t counter, const uint8_t key[16],
+                     bool fromMeter) {
+  uint8_t encKey[16];
+  AesKeySchedule schedule;
+  logField("Key: ", key, 16, "\n\n");
+  logText("Bytes to encrypt: ");
+  logDump(data, length);
+  deriveWithTrace(key, fromMeter ? EncFromMeter : EncToMeter, meterId, counter, encKey);
+  uint32_t cbcLength = length < 0 ? 0 : (uint32_t)length;
+  if (cbcLength > kMaxCbcLength) cbcLength = kMaxCbcLength;
+  aesExpandKey(encKey, schedule);
+  cbcResetChaining();
+  cbcEncrypt(data, (uint8_t)(cbcLength & ~15u), schedule);
+  logText("Encrypted data: ");
+  logDump(data, length);
+  secureWipe(encKey, sizeof encKey);
+  secureWipe(schedule, sizeof schedule);
+}
+
+bool telegramDecrypt(uint8_t* app, uint32_t length, const uint8_t meterId[4], const uint8_t key[16]) {
+  logText("Decrypt: Starting a decrypt.\n");
+  if (!aflPresent(app, length)) return false;
+  logText("Decrypt: AFL found.\n");
+  int32_t payloadLength = aflPayloadLength(app, length);
+  logFormat("Decrypt: data length %d found.\n", payloadLength);
+  if (length < kAflLength || length > kMaxApplicationLength) {
+    logText("Decrypt: data length out of range.\n");
+    return false;
+  }
+
+  uint8_t receivedMac[8];
+  std::memcpy(receivedMac, app + 9, 8);
+  uint32_t counter = readCounter(app);
+  std::memcpy(app + kMacCopyOffset, app + 4, kMacCopyLength);
+  if (!telegramVerifyMac(receivedMac, app + kMacCopyOffset, payloadLength + (int32_t)kMacCopyLength, meterId, counter,
+                         key, true)) {
+    logText("Decrypt: MAC not OK.\n");
+    return false;
+  }
+  logText("Decrypt: MAC OK.\n");
+
+  EncryptedArea area = locateEncryptedArea({app, length, false});
+  // The two 0x2F bytes are looked at even when nothing is encrypted.
+  if (!fits(area, length) || length - area.offset < 2) {
+    logText("Decrypt: encrypted area beyond the end.\n");
+    return false;
+  }
+  cbcDecryptFromMeter(app + area.offset, area.length, meterId, counter, key);
+  if (app[area.offset] == 0x2F && app[area.offset + 1] == 0x2F) {
+    logText("Decrypt: 2 bytes 0x2F found.\n");
+    return true;
+  }
+  logText("Decrypt: Decrypt error.\n");
+  return false;
+}
+
+bool telegramEncryptAndMac(uint8_t* app, uint32_t length, const uint8_t meterId[4], const uint8_t key[16]) {
+  if (!aflPresent(app, length)) return false;
+  // Malformed parts are refused like a missing AFL: nothing written or changed.
+  if (length < kAflLength || length > kMaxApplicationLength) return false;
+  EncryptedArea area = locateEncryptedArea({app, length, true});
+  if (!fits(area, length)) return false;
+
+  logText("Starting an encrypt and MAC.\n");
+  uint32_t counter = readCounter(app);
+  std::memcpy(app + kMacCopyOffset, app + 4, kMacCopyLength);
+  telegramEncrypt(app + area.offset, (int32_t)area.length, meterId, counter, key, false);
+  uint8_t mac[16];
+  telegramMac(mac, app + kMacCopyOffset, aflPayloadLength(app, length) + (int32_t)kMacCopyLength, meterId, counter,
+              key, false);
+  std::memcpy(app + 9, mac, 8);
+  return true;
+}
