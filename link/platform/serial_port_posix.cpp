@@ -1,0 +1,185 @@
+// The serial port on POSIX systems, through termios: raw 8E1 without flow
+// control, non-blocking reads, writes bounded like the line's write time-out.
+// A port held by another program (flock or TIOCEXCL) is refused.
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/vfs.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "link/serial_port.h"
+
+namespace {
+
+constexpr long kDevptsMagic = 0x1cd1;
+constexpr unsigned kPtySlaveMajorFirst = 136;  // Unix98 pty slaves: majors 136 to 143
+constexpr unsigned kPtySlaveMajorLast = 143;
+constexpr long kWriteConstantMs = 50;
+constexpr long kWritePerByteMs = 10;
+constexpr long kPollSliceMs = 10;
+
+// The pty driver keeps no line settings: it drops PARENB silently, and a
+// repeated identical tcsetattr then fails with EINVAL. Such a port is
+// accepted as configured.
+bool isPseudoTerminal(int fd) {
+  struct stat st;
+  if (fstat(fd, &st) == 0 && S_ISCHR(st.st_mode)) {
+    const unsigned maj = major(st.st_rdev);
+    if (maj >= kPtySlaveMajorFirst && maj <= kPtySlaveMajorLast) return true;
+  }
+  struct statfs fs;
+  return fstatfs(fd, &fs) == 0 && (long)fs.f_type == kDevptsMagic;
+}
+
+bool speedFor(int baud, speed_t* speed) {
+  switch (baud) {
+    case 1200: *speed = B1200; return true;
+    case 2400: *speed = B2400; return true;
+    case 4800: *speed = B4800; return true;
+    case 9600: *speed = B9600; return true;
+    case 19200: *speed = B19200; return true;
+    case 38400: *speed = B38400; return true;
+    default: return false;
+  }
+}
+
+long nowMs() {
+  struct timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return ts.tv_sec * 1000L + ts.tv_nsec / 1000000L;
+}
+
+// Another program holding the tty in exclusive mode does not stop root from
+// opening it, so ask the tty itself.
+bool heldExclusively(int fd) {
+  int exclusive = 0;
+  return ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0;
+}
+
+SerialOpenResult configure(int fd, int baud) {
+  struct termios tio;
+  if (tcgetattr(fd, &tio) != 0) return SerialOpenResult::GetParamsFailed;
+  speed_t speed;
+  if (!speedFor(baud, &speed)) return SerialOpenResult::SetParamsFailed;
+
+  cfmakeraw(&tio);
+  tio.c_cflag &= ~(tcflag_t)(CSIZE | PARODD | CSTOPB | CRTSCTS | CMSPAR);
+  tio.c_cflag |= CS8 | PARENB | CLOCAL | CREAD;
+  // Bytes with a parity error are passed on; the frame checksum judges them.
+  tio.c_iflag &= ~(tcflag_t)(IXON | IXOFF | IXANY | INPCK | IGNPAR | PARMRK);
+  cfsetispeed(&tio, speed);
+  cfsetospeed(&tio, speed);
+  tio.c_cc[VMIN] = 0;
+  tio.c_cc[VTIME] = 0;
+
+  const bool pty = isPseudoTerminal(fd);
+  if (tcsetattr(fd, TCSANOW, &tio) != 0 && !pty) return SerialOpenResult::SetParamsFailed;
+  if (pty) return SerialOpenResult::Ok;
+
+  // Some drivers adjust what they cannot do without saying so.
+  struct termios back;
+  if (tcgetattr(fd, &back) != 0) return SerialOpenResult::GetParamsFailed;
+  const tcflag_t format = back.c_cflag & (CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS | CMSPAR);
+  if (cfgetospeed(&back) != speed || format != (CS8 | PARENB) || (back.c_iflag & (IXON | IXOFF)))
+    return SerialOpenResult::SetParamsFailed;
+  if (back.c_cc[VMIN] != 0 || back.c_cc[VTIME] != 0) return SerialOpenResult::SetTimeoutsFailed;
+  return SerialOpenResult::Ok;
+}
+
+class PosixSerialPort : public SerialPort {
+ public:
+  ~PosixSerialPort() override { close(); }
+
+  SerialOpenResult open(const char* path, int baud) override {
+    close();
+    const int fd = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+      return (errno == ENOENT || errno == ENOTDIR) ? SerialOpenResult::NotFound : SerialOpenResult::OpenFailed;
+    // flock also refuses a second open file description within this process.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0 || heldExclusively(fd)) {
+      ::close(fd);
+      return SerialOpenResult::OpenFailed;
+    }
+    ioctl(fd, TIOCEXCL);  // fails on a non-tty, which tcgetattr reports next
+    const SerialOpenResult result = configure(fd, baud);
+    if (result != SerialOpenResult::Ok) {
+      release(fd);
+      return result;
+    }
+    fd_ = fd;
+    return SerialOpenResult::Ok;
+  }
+
+  void close() override {
+    if (fd_ < 0) return;
+    release(fd_);
+    fd_ = -1;
+  }
+
+  bool isOpen() const override { return fd_ >= 0; }
+
+  // With VMIN=0 a read after a hang-up returns 0 like an idle line, so poll
+  // first: POLLHUP/POLLERR mean the device is gone (adapter unplugged, far
+  // end of a pty closed). Data still queued is returned before that.
+  int read(uint8_t* buffer, int capacity) override {
+    if (fd_ < 0) return -1;
+    if (capacity <= 0) return 0;
+    struct pollfd p = {fd_, POLLIN, 0};
+    const int ready = poll(&p, 1, 0);
+    if (ready < 0) return errno == EINTR ? 0 : -1;
+    if (ready == 0) return 0;
+    if (p.revents & POLLNVAL) return -1;
+    const bool hungUp = (p.revents & (POLLHUP | POLLERR)) != 0;
+    if (p.revents & POLLIN) {
+      const ssize_t n = ::read(fd_, buffer, (size_t)capacity);
+      if (n > 0) return (int)n;
+      if (n < 0 && errno != EAGAIN && errno != EINTR) return -1;
+    }
+    return hungUp ? -1 : 0;
+  }
+
+  // The whole frame, or as much as the line took within 50 ms + 10 ms a byte.
+  int write(const uint8_t* bytes, int length) override {
+    if (fd_ < 0) return -1;
+    if (length <= 0) return 0;
+    const long deadline = nowMs() + kWriteConstantMs + kWritePerByteMs * length;
+    int done = 0;
+    while (done < length) {
+      const ssize_t n = ::write(fd_, bytes + done, (size_t)(length - done));
+      if (n > 0) {
+        done += (int)n;
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && errno != EAGAIN) return -1;
+      const long left = deadline - nowMs();
+      if (left <= 0) break;
+      // Short waits: not every driver wakes a writer when room frees up.
+      struct pollfd p = {fd_, POLLOUT, 0};
+      const int wait = (int)(left < kPollSliceMs ? left : kPollSliceMs);
+      if (poll(&p, 1, wait) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) return -1;
+    }
+    return done;
+  }
+
+ private:
+  // Clears our exclusive mode too: it belongs to the tty, not to this fd,
+  // and would outlive us while anyone else keeps the tty open.
+  static void release(int fd) {
+    ioctl(fd, TIOCNXCL);
+    flock(fd, LOCK_UN);
+    ::close(fd);
+  }
+
+  int fd_ = -1;
+};
+
+}  // namespace
+
+std::unique_ptr<SerialPort> createSerialPort() { return std::make_unique<PosixSerialPort>(); }
