@@ -23,7 +23,10 @@ std::string Connection::connect(const std::string& portName, int baudIndex) {
   }
   if (portName.empty()) return "Serial Error\nNo COM port selected.";
   const int baud = baudIndex == 0 ? 2400 : 9600;
-  switch (port_->open(portName.c_str(), baud)) {
+  const SerialOpenResult result = port_->open(portName.c_str(), baud);
+  // A port that opened but could not be configured is not left half open.
+  if (result != SerialOpenResult::Ok) port_->close();
+  switch (result) {
     case SerialOpenResult::Ok:
       break;
     case SerialOpenResult::NotFound:
