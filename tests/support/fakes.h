@@ -154,7 +154,8 @@ inline std::string hex(const std::vector<uint8_t>& bytes) { return hex(bytes.dat
 // A long frame built independently of the tool's builder (for answers).
 inline std::vector<uint8_t> longFrame(uint8_t control, uint8_t address, const std::vector<uint8_t>& data) {
   std::vector<uint8_t> f{0x68, (uint8_t)(data.size() + 2), (uint8_t)(data.size() + 2), 0x68, control, address};
-  f.insert(f.end(), data.begin(), data.end());
+  f.reserve(data.size() + 8);
+  for (uint8_t b : data) f.push_back(b);
   uint8_t cs = 0;
   for (size_t i = 4; i < f.size(); ++i) cs = (uint8_t)(cs + f[i]);
   f.push_back(cs);
