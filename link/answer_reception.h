@@ -10,5 +10,8 @@ extern uint8_t ackReceived;     // an 0xE5 came in
 
 void pollAnswers(ToolContext& ctx);
 uint16_t findCounterRecord(const uint8_t* frame, uint16_t length);
+// An 8-byte identity header (id least significant byte first, manufacturer,
+// version, device type) into the window's identification fields.
+void showMeterHeader(ToolContext& ctx, const uint8_t* header);
 // Three letters and a NUL, or nothing written when the top bit is set.
 void decodeManufacturer(uint16_t code, char* text);
