@@ -10,7 +10,14 @@
 
 #include "security/key_derivation.h"
 
+// Verifies the MAC (MacFromMeter), then decrypts the area in place
+// (EncFromMeter); true when it begins 2F 2F. False without decrypting when the
+// AFL is missing or incomplete, the MAC is wrong, or the TPL header or the
+// announced area runs past the end.
 bool telegramDecrypt(uint8_t* app, uint32_t length, const uint8_t meterId[4], const uint8_t key[16]);
+// Encrypts the area (EncToMeter) and writes the MAC (MacToMeter) over bytes
+// 9..16. False, with nothing changed or logged, when the AFL is missing or
+// incomplete or the TPL header or the announced area runs past the end.
 bool telegramEncryptAndMac(uint8_t* app, uint32_t length, const uint8_t meterId[4], const uint8_t key[16]);
 
 // Field functions, no side effects.

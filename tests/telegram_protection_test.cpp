@@ -29,24 +29,24 @@ std::vector<uint8_t> plainArea(size_t size, uint8_t seed) {
   return area;
 }
 
-ossl::TelegramSpec answer(uint8_t tplCi, size_t areaSize = 32) {
-  ossl::TelegramSpec spec;
-  spec.counter = kCounter;
-  spec.tplCi = tplCi;
-  spec.address = {0x78, 0x56, 0x34, 0x12, 0x52, 0x0A, 0x40, 0x03};
-  spec.area = plainArea(areaSize, 0x41);
-  return spec;
+ossl::TelegramLayout answer(uint8_t tplCi, size_t areaSize = 32) {
+  ossl::TelegramLayout layout;
+  layout.counter = kCounter;
+  layout.tplCi = tplCi;
+  layout.address = {0x78, 0x56, 0x34, 0x12, 0x52, 0x0A, 0x40, 0x03};
+  layout.area = plainArea(areaSize, 0x41);
+  return layout;
 }
 
 // A command telegram as the firmware update builds it: MAC field 0xFF, long
 // header 0x5B, E encrypted bytes.
-ossl::TelegramSpec command(size_t areaSize) {
-  ossl::TelegramSpec spec = answer(0x5B, areaSize);
-  spec.accessNumber = 0x17;
-  return spec;
+ossl::TelegramLayout command(size_t areaSize) {
+  ossl::TelegramLayout layout = answer(0x5B, areaSize);
+  layout.accessNumber = 0x17;
+  return layout;
 }
-std::vector<uint8_t> unprotectedCommand(const ossl::TelegramSpec& spec) {
-  std::vector<uint8_t> app = ossl::plainApplicationPart(spec);
+std::vector<uint8_t> unprotectedCommand(const ossl::TelegramLayout& layout) {
+  std::vector<uint8_t> app = ossl::plainApplicationPart(layout);
   std::memset(app.data() + 9, 0xFF, 8);
   return app;
 }
@@ -137,9 +137,9 @@ TEST_F(TelegramProtection, ShortAndLongHeaderAnswersVerifyAndDecrypt) {
   // Short header: area at TPL +6; long header: TPL +14 (CFE skipped in mode 7).
   for (auto [ci, offset] : {std::pair<uint8_t, size_t>{0x7A, 23}, {0x5A, 23}, {0x72, 31}, {0x6D, 31}}) {
     clearLog();
-    ossl::TelegramSpec spec = answer(ci);
-    std::vector<uint8_t> app = ossl::protectedApplicationPart(spec, kMeterId, kKey, true);
-    std::vector<uint8_t> expected = ossl::plainApplicationPart(spec);
+    ossl::TelegramLayout layout = answer(ci);
+    std::vector<uint8_t> app = ossl::protectedApplicationPart(layout, kMeterId, kKey, true);
+    std::vector<uint8_t> expected = ossl::plainApplicationPart(layout);
     std::memcpy(expected.data() + 12, expected.data() + 4, 5);  // MCL and MCR over the MAC tail
     std::memcpy(expected.data() + 9, app.data() + 9, 3);
     EXPECT_EQ(offset, encryptedData(app.data(), (uint32_t)app.size())) << std::hex << (int)ci;
@@ -175,24 +175,24 @@ TEST_F(TelegramProtection, ChangedEncryptedByteOrWrongIdentityFails) {
 
 TEST_F(TelegramProtection, ModeOtherThanSevenHasNoCfeAndStartsOneByteEarlier) {
   for (auto [ci, offset] : {std::pair<uint8_t, size_t>{0x7A, 22}, {0x72, 30}}) {
-    ossl::TelegramSpec spec = answer(ci);
-    spec.configHigh = 0x05;  // mode 5
-    std::vector<uint8_t> app = ossl::protectedApplicationPart(spec, kMeterId, kKey, true);
+    ossl::TelegramLayout layout = answer(ci);
+    layout.configHigh = 0x05;  // mode 5
+    std::vector<uint8_t> app = ossl::protectedApplicationPart(layout, kMeterId, kKey, true);
     EXPECT_EQ(offset, encryptedData(app.data(), (uint32_t)app.size()));
     EXPECT_TRUE(decryptExact(app)) << std::hex << (int)ci;
-    EXPECT_EQ(hex(spec.area), hex(app.data() + offset, 32));
+    EXPECT_EQ(hex(layout.area), hex(app.data() + offset, 32));
   }
 }
 
 TEST_F(TelegramProtection, LowFourBitsOfTheConfigurationAreIgnored) {
-  ossl::TelegramSpec spec = answer(0x7A);
-  spec.configLowNibble = 0x05;  // low byte 0x25
-  spec.rest = {0xAA, 0xBB};
-  std::vector<uint8_t> app = ossl::protectedApplicationPart(spec, kMeterId, kKey, true);
+  ossl::TelegramLayout layout = answer(0x7A);
+  layout.configLowNibble = 0x05;  // low byte 0x25
+  layout.rest = {0xAA, 0xBB};
+  std::vector<uint8_t> app = ossl::protectedApplicationPart(layout, kMeterId, kKey, true);
   ASSERT_EQ(0x25, app[20]);
   EXPECT_EQ(32u, encryptedLength(app.data(), (uint32_t)app.size()));
   EXPECT_TRUE(decryptExact(app));
-  EXPECT_EQ(hex(spec.area), hex(app.data() + 23, 32));
+  EXPECT_EQ(hex(layout.area), hex(app.data() + 23, 32));
   EXPECT_EQ("AA BB ", hex(app.data() + 55, 2));
 }
 
@@ -238,11 +238,11 @@ TEST_F(TelegramProtection, UnknownHeaderDecryptsNothingAndChecksTheBytesAfterThe
 }
 
 TEST_F(TelegramProtection, WrongPlainTextIsADecryptErrorButStaysDecrypted) {
-  ossl::TelegramSpec spec = answer(0x7A);
-  spec.area[1] = 0x00;
-  std::vector<uint8_t> app = ossl::protectedApplicationPart(spec, kMeterId, kKey, true);
+  ossl::TelegramLayout layout = answer(0x7A);
+  layout.area[1] = 0x00;
+  std::vector<uint8_t> app = ossl::protectedApplicationPart(layout, kMeterId, kKey, true);
   EXPECT_FALSE(decryptExact(app));
-  EXPECT_EQ(hex(spec.area), hex(app.data() + 23, 32));
+  EXPECT_EQ(hex(layout.area), hex(app.data() + 23, 32));
   EXPECT_TRUE(contains("Decrypt: MAC OK.\nDecrypt: Decrypt error.\n"));
 }
 
@@ -258,12 +258,12 @@ TEST_F(TelegramProtection, ExactTraceOfADecrypt) {
 }
 
 TEST_F(TelegramProtection, ExactTraceOfAnEncryptAndMac) {
-  ossl::TelegramSpec spec = command(16);
-  std::vector<uint8_t> app = unprotectedCommand(spec);
-  std::vector<uint8_t> sent = ossl::protectedApplicationPart(spec, kMeterId, kKey, false);
+  ossl::TelegramLayout layout = command(16);
+  std::vector<uint8_t> app = unprotectedCommand(layout);
+  std::vector<uint8_t> sent = ossl::protectedApplicationPart(layout, kMeterId, kKey, false);
   std::vector<uint8_t> encryptedArea(sent.begin() + 31, sent.end());
   std::string expected = "Starting an encrypt and MAC.\n" + std::string("Key: ") + items(kKey, 16) + "\n\n" +
-                         "Bytes to encrypt: " + dump(spec.area) + derivationTrace(ossl::kEncToMeter) +
+                         "Bytes to encrypt: " + dump(layout.area) + derivationTrace(ossl::kEncToMeter) +
                          "Encrypted data: " + dump(encryptedArea) + macTrace(macInput(sent), ossl::kMacToMeter);
   EXPECT_TRUE(encryptExact(app));
   EXPECT_EQ(expected, log());
@@ -273,14 +273,14 @@ TEST_F(TelegramProtection, ExactTraceOfAnEncryptAndMac) {
 TEST_F(TelegramProtection, EncryptAndMacOutputOpensOnTheMeterSide) {
   for (auto [area, total, macLength] : {std::tuple<size_t, size_t, int>{16, 47, 35}, {144, 175, 163}}) {
     clearLog();
-    ossl::TelegramSpec spec = command(area);
-    std::vector<uint8_t> app = unprotectedCommand(spec);
+    ossl::TelegramLayout layout = command(area);
+    std::vector<uint8_t> app = unprotectedCommand(layout);
     ASSERT_EQ(total, app.size());
     EXPECT_TRUE(encryptExact(app));
-    EXPECT_EQ(hex(ossl::protectedApplicationPart(spec, kMeterId, kKey, false)), hex(app));
+    EXPECT_EQ(hex(ossl::protectedApplicationPart(layout, kMeterId, kKey, false)), hex(app));
 
     EXPECT_TRUE(ossl::verifyAndDecrypt(app, kMeterId, kKey, false));
-    EXPECT_EQ(hex(spec.area), hex(app.data() + 31, area));
+    EXPECT_EQ(hex(layout.area), hex(app.data() + 31, area));
 
     // The MAC dump holds exactly the authenticated bytes.
     std::string text = log();
@@ -302,8 +302,8 @@ TEST_F(TelegramProtection, EncryptAndMacRefusesAPartWithoutAfl) {
 }
 
 TEST_F(TelegramProtection, AnnouncedAreaBeyondTheEndIsRefusedWithoutDecrypting) {
-  ossl::TelegramSpec spec = answer(0x7A);
-  std::vector<uint8_t> app = ossl::protectedApplicationPart(spec, kMeterId, kKey, true);
+  ossl::TelegramLayout layout = answer(0x7A);
+  std::vector<uint8_t> app = ossl::protectedApplicationPart(layout, kMeterId, kKey, true);
   app[20] = 0xF0;  // 240 bytes announced, 32 present
   ossl::writeMac(app, kMeterId, kKey, true);
   std::vector<uint8_t> before = app;
@@ -362,9 +362,9 @@ TEST_F(TelegramProtection, RandomLayoutFieldsStayInsideThePart) {
   std::mt19937 rng(757);
   int decrypted = 0;
   for (int round = 0; round < 3000; ++round) {
-    ossl::TelegramSpec spec = answer(cis[rng() % 8], 16 * (rng() % 4));
-    std::vector<uint8_t> app = ossl::protectedApplicationPart(spec, kMeterId, kKey, true);
-    std::vector<uint8_t> command = ossl::plainApplicationPart(spec);
+    ossl::TelegramLayout layout = answer(cis[rng() % 8], 16 * (rng() % 4));
+    std::vector<uint8_t> app = ossl::protectedApplicationPart(layout, kMeterId, kKey, true);
+    std::vector<uint8_t> command = ossl::plainApplicationPart(layout);
     for (std::vector<uint8_t>* part : {&app, &command}) {
       if (rng() % 2) part->resize(17 + rng() % (part->size() - 16));
       if (rng() % 2) (*part)[1] = (uint8_t)rng();

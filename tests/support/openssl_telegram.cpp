@@ -94,30 +94,30 @@ Block deriveKey(const uint8_t key[16], uint8_t constant, const uint8_t meterId[4
   return cmac(key, input, sizeof input);
 }
 
-std::vector<uint8_t> plainApplicationPart(const TelegramSpec& spec, size_t* areaOffset) {
+std::vector<uint8_t> plainApplicationPart(const TelegramLayout& layout, size_t* areaOffset) {
   std::vector<uint8_t> app{0x90, 0x0F, 0x00, 0x2C, 0x25};
-  for (int i = 0; i < 4; ++i) app.push_back((uint8_t)(spec.counter >> (8 * i)));
+  for (int i = 0; i < 4; ++i) app.push_back((uint8_t)(layout.counter >> (8 * i)));
   app.insert(app.end(), 8, 0x00);
-  app.push_back(spec.tplCi);
-  bool longHeader = spec.tplCi == 0x5B || spec.tplCi == 0x6C || spec.tplCi == 0x6D || spec.tplCi == 0x72;
-  if (longHeader) app.insert(app.end(), spec.address.begin(), spec.address.end());
-  app.push_back(spec.accessNumber);
-  app.push_back(spec.status);
-  app.push_back((uint8_t)(spec.area.size() | spec.configLowNibble));
-  app.push_back(spec.configHigh);
-  if ((spec.configHigh & 0x1F) == 7) app.push_back(0x10);
+  app.push_back(layout.tplCi);
+  bool longHeader = layout.tplCi == 0x5B || layout.tplCi == 0x6C || layout.tplCi == 0x6D || layout.tplCi == 0x72;
+  if (longHeader) app.insert(app.end(), layout.address.begin(), layout.address.end());
+  app.push_back(layout.accessNumber);
+  app.push_back(layout.status);
+  app.push_back((uint8_t)(layout.area.size() | layout.configLowNibble));
+  app.push_back(layout.configHigh);
+  if ((layout.configHigh & 0x1F) == 7) app.push_back(0x10);
   if (areaOffset) *areaOffset = app.size();
-  app.insert(app.end(), spec.area.begin(), spec.area.end());
-  app.insert(app.end(), spec.rest.begin(), spec.rest.end());
+  app.insert(app.end(), layout.area.begin(), layout.area.end());
+  app.insert(app.end(), layout.rest.begin(), layout.rest.end());
   return app;
 }
 
-std::vector<uint8_t> protectedApplicationPart(const TelegramSpec& spec, const uint8_t meterId[4],
+std::vector<uint8_t> protectedApplicationPart(const TelegramLayout& layout, const uint8_t meterId[4],
                                               const uint8_t key[16], bool fromMeter) {
   size_t offset = 0;
-  std::vector<uint8_t> app = plainApplicationPart(spec, &offset);
-  Block encKey = deriveKey(key, fromMeter ? kEncFromMeter : kEncToMeter, meterId, spec.counter);
-  cbc(encKey.data(), app.data() + offset, spec.area.size(), true);
+  std::vector<uint8_t> app = plainApplicationPart(layout, &offset);
+  Block encKey = deriveKey(key, fromMeter ? kEncFromMeter : kEncToMeter, meterId, layout.counter);
+  cbc(encKey.data(), app.data() + offset, layout.area.size(), true);
   writeMac(app, meterId, key, fromMeter);
   return app;
 }

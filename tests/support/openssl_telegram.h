@@ -31,7 +31,7 @@ Block deriveKey(const uint8_t key[16], uint8_t constant, const uint8_t meterId[4
 // A plain application part. The configuration low byte is the area size
 // plus `configLowNibble`; the CFE (0x10) follows when the mode bits of
 // `configHigh` are 7.
-struct TelegramSpec {
+struct TelegramLayout {
   uint32_t counter = 1;
   uint8_t tplCi = 0x7A;  // 0x5A/0x7A short header, 0x5B/0x6C/0x6D/0x72 long
   std::array<uint8_t, 8> address{};  // long header only: id, manufacturer, version, device type
@@ -42,10 +42,11 @@ struct TelegramSpec {
   std::vector<uint8_t> area;  // plain, a multiple of 16 bytes, normally starting 2F 2F
   std::vector<uint8_t> rest;  // clear bytes after the area
 };
+using TelegramSpec = TelegramLayout;  // old name, until its users move over
 // The part with a zero MAC field; `areaOffset` receives where the area starts.
-std::vector<uint8_t> plainApplicationPart(const TelegramSpec& spec, size_t* areaOffset = nullptr);
+std::vector<uint8_t> plainApplicationPart(const TelegramLayout& layout, size_t* areaOffset = nullptr);
 // Built, area encrypted and MAC written, as the given side would send it.
-std::vector<uint8_t> protectedApplicationPart(const TelegramSpec& spec, const uint8_t meterId[4],
+std::vector<uint8_t> protectedApplicationPart(const TelegramLayout& layout, const uint8_t meterId[4],
                                               const uint8_t key[16], bool fromMeter);
 // Rewrites bytes 9..16 with the MAC of the part as it stands (after a test
 // has changed a header byte, say). Needs at least 17 bytes.
