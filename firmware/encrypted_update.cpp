@@ -126,7 +126,8 @@ bool dataPhase(UpdateSequence& seq) {
 }  // namespace
 
 UpdateResult runEncryptedUpdate(ToolContext& ctx) {
-  UpdateSequence seq(ctx, "encrypted QOR protocol", blockTotal(), "Starting firmware update, encrypted QOR protocol.\n");
+  UpdateSequence seq(ctx, "encrypted QOR protocol", blockTotal(),
+                     "Starting firmware update, encrypted QOR protocol.\n");
   uint8_t start[5];
   startParameters(start);
   const bool activated =

@@ -124,6 +124,12 @@ TEST_F(SimpleUpdate, ProgressFollowsChunksAndSteps) {
   EXPECT_EQ(progress.finished, 1);
 }
 
+TEST_F(SimpleUpdate, EachWaitEndsAtTheReceivePollThatBringsTheAcknowledgement) {
+  run(7);  // chunk, signature, start: the receive poll runs every 100 polls
+  EXPECT_EQ(result, UpdateResult::Finished);
+  EXPECT_LE(h.pump.polls, 3 * 100);
+}
+
 TEST_F(SimpleUpdate, LateAcknowledgementConfirmsTheRepetition) {
   // The first chunk's acknowledgement comes after the 1000-poll wait; the
   // repetition's own is lost, so the late one must carry it.
