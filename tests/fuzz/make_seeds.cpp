@@ -4,6 +4,7 @@
 // configuration files. Usage: fuzz_make_seeds <corpus folder>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -179,6 +180,68 @@ void fields() {
   write(t, "config_empty", {0x03});
 }
 
+Bytes protectedCommand(const Bytes& record, uint8_t blocks) {
+  Bytes app = encryptedCommand(record, blocks);
+  ref::protect(app.data(), app.size(), false);
+  return app;
+}
+
+Bytes dataRecord(uint16_t number, const Bytes& image, size_t offset) {
+  const size_t n = std::min<size_t>(128, image.size() - offset);
+  Bytes params = {(uint8_t)number, (uint8_t)(number >> 8)};
+  params.insert(params.end(), image.begin() + (long)offset, image.begin() + (long)(offset + n));
+  return params;
+}
+
+void dongleEngine() {
+  const std::string t = "fuzz_dongle_engine";
+  const Bytes plain = {0x04, 0x01, 0x00, 0x00};       // no pacing, one write
+  const Bytes paced = {0x00, 0x01, 0x14, 0x00};       // 9600 baud, 20 ms between writes
+  Bytes image(300);
+  for (size_t i = 0; i < image.size(); ++i) image[i] = (uint8_t)(i * 13 + 5);
+  auto sndUd = [](const Bytes& data) { return longFrame(0x53, 0xFB, data); };
+
+  write(t, "snd_nke_req_ud2", cat({plain, kSndNke, kReqUd2}));
+  write(t, "req_ud2_protected_answer", cat({{0x05, 0x01, 0x00, 0x00}, kReqUd2, kReqUd2}));
+
+  Bytes simple = plain;
+  for (uint32_t offset = 0; offset < image.size(); offset += 192) {
+    const uint8_t n = (uint8_t)std::min<size_t>(192, image.size() - offset);
+    Bytes chunk = {0x5A, 0x01, 0x00, 0x00, 0x00, 0x0F, 0x35, 0x88, n};
+    const uint32_t address = 0x4800 + offset;
+    chunk = cat({chunk, {(uint8_t)address, (uint8_t)(address >> 8), 0, 0}});
+    chunk.insert(chunk.end(), image.begin() + offset, image.begin() + offset + n);
+    simple = cat({simple, sndUd(chunk)});
+  }
+  simple = cat({simple, sndUd({0x5A, 0x02, 0, 0, 0, 0x0F, 0x35, 0x8D}), sndUd({0x5A, 0x03, 0, 0, 0, 0x0F, 0x35, 0x8E})});
+  write(t, "simple_protocol_300", simple);
+
+  const Bytes length = {(uint8_t)image.size(), (uint8_t)(image.size() >> 8), 0, 0};
+  Bytes block = cat({plain, sndUd(blockCommand(0x31, {})), sndUd(blockCommand(0x30, cat({length, {0x80}}))), kReqUd2});
+  for (uint16_t b = 0; b * 128u < image.size(); ++b)
+    block = cat({block, sndUd(blockCommand(0x32, dataRecord(b, image, b * 128u))), kReqUd2});
+  block = cat({block, sndUd(blockCommand(0x33, {})), sndUd(blockCommand(0x36, {})), kReqUd2, kReqUd2,
+               sndUd(blockCommand(0x34, {}))});
+  write(t, "block_protocol_300", block);
+  write(t, "block_protocol_300_paced_split", cat({{0x00, 0x01, 0x03, 0x03, 5, 17, 0}, Bytes(block.begin() + 4, block.end())}));
+  write(t, "block_protocol_300_faults", cat({{0x0D, 0xC5, 0x40, 0x00}, Bytes(block.begin() + 4, block.end())}));
+
+  Bytes encrypted = cat({{0x05, 0x01, 0x00, 0x00}, sndUd(protectedCommand({0x08, 0xFD, 0xF7, 0x31}, 1)), kReqUd2,
+                         sndUd(protectedCommand(cat({{0x0D, 0xFD, 0xF7, 0x30, 0x05}, length, {0x80}}), 1)), kReqUd2});
+  for (uint16_t b = 0; b * 128u < image.size(); ++b) {
+    const Bytes params = dataRecord(b, image, b * 128u);
+    const Bytes record = cat({{0x0D, 0xFD, 0xF7, 0x32, (uint8_t)params.size()}, params});
+    encrypted = cat({encrypted, sndUd(protectedCommand(record, (uint8_t)((params.size() + 22) / 16))), kReqUd2});
+  }
+  encrypted = cat({encrypted, sndUd(protectedCommand({0x0D, 0xFD, 0xF7, 0x33, 0x00}, 1)), kReqUd2,
+                   sndUd(protectedCommand({0x0D, 0xFD, 0xF7, 0x34, 0x00}, 1))});
+  write(t, "encrypted_protocol_300", encrypted);
+  write(t, "encrypted_protocol_small_limit", cat({{0x15, 0x01, 0x00, 0x00}, Bytes(encrypted.begin() + 4, encrypted.end())}));
+  write(t, "garbage_and_broken_frames",
+        cat({paced, {0x00, 0xE5, 0x55}, withByte(kReqUd2, 3, 0), {0x68, 0x05, 0x06, 0x68}, kReqUd2}));
+  write(t, "start_huge_length", cat({plain, sndUd(blockCommand(0x30, {0xFF, 0xFF, 0xFF, 0xFF, 0x00}))}));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -190,5 +253,6 @@ int main(int argc, char** argv) {
   receivePath();
   telegram();
   fields();
+  dongleEngine();
   return 0;
 }
