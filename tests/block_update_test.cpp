@@ -13,49 +13,6 @@
 
 namespace {
 
-// Bit by bit, reflected, polynomial 0xEDB88320, no inversions.
-uint32_t referenceCrc(const uint8_t* bytes, size_t length, uint32_t crc = 0) {
-  for (size_t i = 0; i < length; ++i) {
-    crc ^= bytes[i];
-    for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
-  }
-  return crc;
-}
-
-std::string dataLine(uint32_t offset, uint32_t length, uint32_t crc) {
-  char text[128];
-  std::snprintf(text, sizeof text, ">>> Send FW data %d from %d block %d/%d CRC32: 0x%08X\n", offset, length,
-                offset / 128, length / 128, crc);
-  return text;
-}
-
-// "31", "REQ", "32:5" ... for the telegrams the dongle saw.
-std::vector<std::string> steps(const DongleModel& model) {
-  std::vector<std::string> out;
-  char text[16];
-  for (const SeenTelegram& t : model.seen) {
-    if (t.kind == SeenTelegram::ReqUd2) {
-      out.push_back("REQ");
-    } else {
-      std::snprintf(text, sizeof text, t.block >= 0 ? "%02X:%d" : "%02X", t.command, t.block);
-      out.push_back(text);
-    }
-  }
-  return out;
-}
-
-std::vector<std::string> split(const std::string& text) {
-  std::vector<std::string> out;
-  size_t at = 0;
-  while (at < text.size()) {
-    const size_t end = text.find(' ', at);
-    out.push_back(text.substr(at, end == std::string::npos ? std::string::npos : end - at));
-    if (end == std::string::npos) break;
-    at = end + 1;
-  }
-  return out;
-}
-
 class BlockUpdate : public ::testing::Test {
  protected:
   void run(uint32_t length) {
@@ -76,7 +33,7 @@ class BlockUpdate : public ::testing::Test {
 TEST_F(BlockUpdate, CommandsRunInOrderWithTheirExactTelegrams) {
   run(300);
   ASSERT_EQ(result, UpdateResult::Finished);
-  EXPECT_EQ(steps(dongle), split("31 30 REQ 32:0 REQ 32:1 REQ 32:2 REQ 33 36 REQ REQ 34"));
+  EXPECT_EQ(stepNames(dongle), words("31 30 REQ 32:0 REQ 32:1 REQ 32:2 REQ 33 36 REQ REQ 34"));
   const auto& s = dongle.seen;
   EXPECT_EQ(hex(s[0].userData), "5A 00 00 00 00 08 FD F7 31 ");
   EXPECT_EQ(hex(s[1].userData), "5A 01 00 00 00 0D FD F7 30 05 2C 01 00 00 80 ");
@@ -96,9 +53,9 @@ TEST_F(BlockUpdate, CommandsRunInOrderWithTheirExactTelegrams) {
   EXPECT_EQ(sentHeadings(h.console),
             (std::vector<std::string>{">>> FW upgrade request for readout status report.\n",
                                       ">>> FW upgrade send start.\n", ">>> REQ_UD2\n",
-                                      dataLine(0, 300, referenceCrc(image.data(), 128)), ">>> REQ_UD2\n",
-                                      dataLine(128, 300, referenceCrc(image.data(), 256)), ">>> REQ_UD2\n",
-                                      dataLine(256, 300, referenceCrc(image.data(), 300)), ">>> REQ_UD2\n",
+                                      blockLine(0, 300, bitwiseCrc32(image.data(), 128)), ">>> REQ_UD2\n",
+                                      blockLine(128, 300, bitwiseCrc32(image.data(), 256)), ">>> REQ_UD2\n",
+                                      blockLine(256, 300, bitwiseCrc32(image.data(), 300)), ">>> REQ_UD2\n",
                                       ">>> FW upgrade send validate.\n",
                                       ">>> FW upgrade request for readout block status report.\n",
                                       ">>> REQ_UD2\n", ">>> REQ_UD2\n", ">>> FW upgrade send activate.\n"}));
@@ -127,8 +84,8 @@ TEST_F(BlockUpdate, BlocksCarryEveryImageSizeWithTheirCrc) {
       EXPECT_EQ(sent[k]->block, (int)k);
       EXPECT_EQ(sent[k]->userData.size(), 12 + n);
       EXPECT_EQ(sent[k]->params.size(), n + 2);  // LVAR
-      crc = referenceCrc(bytes.data() + offset, n, crc);
-      lines.push_back(dataLine(offset, length, crc));
+      crc = bitwiseCrc32(bytes.data() + offset, n, crc);
+      lines.push_back(blockLine(offset, length, crc));
     }
     std::vector<std::string> data;
     for (const std::string& line : sentHeadings(harness.console))
@@ -139,7 +96,7 @@ TEST_F(BlockUpdate, BlocksCarryEveryImageSizeWithTheirCrc) {
     EXPECT_EQ(hex(std::vector<uint8_t>(start.params.begin(), start.params.begin() + 4)),
               hex({(uint8_t)length, (uint8_t)(length >> 8), (uint8_t)(length >> 16), 0}));
     if (length == 0) {
-      EXPECT_EQ(steps(model), split("31 30 REQ 33 36 REQ REQ 34"));
+      EXPECT_EQ(stepNames(model), words("31 30 REQ 33 36 REQ REQ 34"));
     }
   }
 }
@@ -149,7 +106,7 @@ TEST_F(BlockUpdate, LostAcknowledgementRepeatsTheBlockAfterItsReport) {
   dongle.policy = [&](const SeenTelegram& t, size_t) { return Reply{t.block != 1 || ++blockOneSends > 1, 20}; };
   run(300);
   ASSERT_EQ(result, UpdateResult::Finished);
-  EXPECT_EQ(steps(dongle), split("31 30 REQ 32:0 REQ 32:1 REQ 32:1 REQ 32:2 REQ 33 36 REQ REQ 34"));
+  EXPECT_EQ(stepNames(dongle), words("31 30 REQ 32:0 REQ 32:1 REQ 32:1 REQ 32:2 REQ 33 36 REQ REQ 34"));
   ASSERT_EQ(blocks().size(), 4u);
   EXPECT_EQ(blocks()[2]->payload, blocks()[1]->payload);
   EXPECT_EQ(blocks()[2]->accessNumber, blocks()[1]->accessNumber + 1);
@@ -157,8 +114,8 @@ TEST_F(BlockUpdate, LostAcknowledgementRepeatsTheBlockAfterItsReport) {
   std::vector<uint8_t> fed(image.begin(), image.begin() + 256);
   fed.insert(fed.end(), image.begin() + 128, image.begin() + 256);
   const std::vector<std::string> headings = sentHeadings(h.console);
-  EXPECT_EQ(headings[5], dataLine(128, 300, referenceCrc(fed.data(), 256)));
-  EXPECT_EQ(headings[7], dataLine(128, 300, referenceCrc(fed.data(), 384)));
+  EXPECT_EQ(headings[5], blockLine(128, 300, bitwiseCrc32(fed.data(), 256)));
+  EXPECT_EQ(headings[7], blockLine(128, 300, bitwiseCrc32(fed.data(), 384)));
   EXPECT_EQ(dongle.image, image);
 }
 
@@ -166,7 +123,7 @@ TEST_F(BlockUpdate, SilentDongleEndsAtTheFirstStepAfterTheBound) {
   dongle.silent = true;
   run(300);
   EXPECT_EQ(result, UpdateResult::NoAnswer);
-  EXPECT_EQ(steps(dongle), std::vector<std::string>(COMMAND_SEND_LIMIT, "31"));
+  EXPECT_EQ(stepNames(dongle), std::vector<std::string>(COMMAND_SEND_LIMIT, "31"));
   EXPECT_EQ(h.pump.polls, (long)COMMAND_SEND_LIMIT * ANSWER_BUDGET);
   EXPECT_EQ(consoleLines(h.console, STYLE_PROGRESS).back(),
             "No answer from the dongle at status report request; update stopped.\n");
@@ -176,12 +133,12 @@ TEST_F(BlockUpdate, NeverAcknowledgedBlockEndsAtTheBound) {
   dongle.policy = [](const SeenTelegram& t, size_t) { return Reply{t.block != 2, 20}; };
   run(300);
   EXPECT_EQ(result, UpdateResult::NoAnswer);
-  std::vector<std::string> expected = split("31 30 REQ 32:0 REQ 32:1 REQ");
+  std::vector<std::string> expected = words("31 30 REQ 32:0 REQ 32:1 REQ");
   for (int i = 0; i < CHUNK_SEND_LIMIT; ++i) {
     expected.push_back("32:2");
     if (i + 1 < CHUNK_SEND_LIMIT) expected.push_back("REQ");
   }
-  EXPECT_EQ(steps(dongle), expected);
+  EXPECT_EQ(stepNames(dongle), expected);
   EXPECT_EQ(consoleLines(h.console, STYLE_PROGRESS).back(),
             "No answer from the dongle at block 3 of 3; update stopped.\n");
 }
@@ -202,7 +159,7 @@ TEST_F(BlockUpdate, CancelDuringABlockStopsThere) {
   };
   run(2048);
   EXPECT_EQ(result, UpdateResult::Cancelled);
-  EXPECT_EQ(steps(dongle), split("31 30 REQ 32:0 REQ 32:1"));
+  EXPECT_EQ(stepNames(dongle), words("31 30 REQ 32:0 REQ 32:1"));
   EXPECT_EQ(consoleLines(h.console, STYLE_PROGRESS).back(), "Firmware update cancelled at block 2 of 16.\n");
   EXPECT_EQ(progress.started, std::vector<std::string>{"unencrypted QOR protocol/16"});
   EXPECT_EQ(progress.lastDone, 1u);

@@ -14,51 +14,8 @@
 
 namespace {
 
-uint32_t referenceCrc(const uint8_t* bytes, size_t length, uint32_t crc = 0) {
-  for (size_t i = 0; i < length; ++i) {
-    crc ^= bytes[i];
-    for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
-  }
-  return crc;
-}
-
-std::vector<std::string> steps(const DongleModel& model) {
-  std::vector<std::string> out;
-  char text[16];
-  for (const SeenTelegram& t : model.seen) {
-    if (t.kind == SeenTelegram::ReqUd2) {
-      out.push_back("REQ");
-    } else {
-      std::snprintf(text, sizeof text, t.block >= 0 ? "%02X:%d" : "%02X", t.command, t.block);
-      out.push_back(text);
-    }
-  }
-  return out;
-}
-
-std::vector<std::string> split(const std::string& text) {
-  std::vector<std::string> out;
-  std::string word;
-  for (char c : text + " ") {
-    if (c != ' ') {
-      word += c;
-    } else if (!word.empty()) {
-      out.push_back(word);
-      word.clear();
-    }
-  }
-  return out;
-}
-
 std::vector<uint8_t> bytes(const std::vector<uint8_t>& v, size_t from, size_t count) {
   return std::vector<uint8_t>(v.begin() + (long)from, v.begin() + (long)(from + count));
-}
-
-std::string dataLine(uint32_t offset, uint32_t length, uint32_t crc) {
-  char text[128];
-  std::snprintf(text, sizeof text, ">>> Send FW data %d from %d block %d/%d CRC32: 0x%08X\n", offset, length,
-                offset / 128, length / 128, crc);
-  return text;
 }
 
 std::string counterText(uint32_t counter) {
@@ -98,7 +55,7 @@ TEST_F(EncryptedUpdate, TelegramsAreProtectedAndLaidOutAsTheDongleExpects) {
   dongle.markCounterField = true;
   run(300);
   ASSERT_EQ(result, UpdateResult::Finished);
-  EXPECT_EQ(steps(dongle), split("31 REQ 30 REQ 32:0 REQ 32:1 REQ 32:2 REQ 33 REQ 34"));
+  EXPECT_EQ(stepNames(dongle), words("31 REQ 30 REQ 32:0 REQ 32:1 REQ 32:2 REQ 33 REQ 34"));
   uint8_t access = 0;
   for (const SeenTelegram& t : dongle.seen) {
     if (t.kind == SeenTelegram::ReqUd2) {
@@ -142,9 +99,9 @@ TEST_F(EncryptedUpdate, TelegramsAreProtectedAndLaidOutAsTheDongleExpects) {
   EXPECT_EQ(sentHeadings(h.console),
             (std::vector<std::string>{
                 ">>> FW upgrade request for readout status report.\n", ">>> REQ_UD2\n", ">>> FW upgrade send start.\n",
-                ">>> REQ_UD2\n", dataLine(0, 300, referenceCrc(image.data(), 128)),
-                ">>> REQ_UD2\n", dataLine(128, 300, referenceCrc(image.data(), 256)),
-                ">>> REQ_UD2\n", dataLine(256, 300, referenceCrc(image.data(), 300)),
+                ">>> REQ_UD2\n", blockLine(0, 300, bitwiseCrc32(image.data(), 128)),
+                ">>> REQ_UD2\n", blockLine(128, 300, bitwiseCrc32(image.data(), 256)),
+                ">>> REQ_UD2\n", blockLine(256, 300, bitwiseCrc32(image.data(), 300)),
                 ">>> REQ_UD2\n", ">>> FW upgrade send validate.\n", ">>> REQ_UD2\n", ">>> FW upgrade activate.\n"}));
   EXPECT_EQ(consoleLines(h.console, STYLE_SENT).back(),
             "Dongle is now reprogramming, please reselect Dongle and check result.\n");
@@ -174,7 +131,7 @@ TEST_F(EncryptedUpdate, EveryImageSizeArrivesWhole) {
       EXPECT_EQ(bytes(data[0]->plain, 40, 7), sent);
     }
     if (length == 0) {
-      EXPECT_EQ(steps(model), split("31 REQ 30 REQ 33 REQ 34"));
+      EXPECT_EQ(stepNames(model), words("31 REQ 30 REQ 33 REQ 34"));
     }
     if (length == 131104) {
       EXPECT_EQ(data.back()->plain[28], 48);  // 32 bytes left
@@ -224,7 +181,7 @@ TEST_F(EncryptedUpdate, LostAcknowledgementResendsTheBlockAtOnce) {
   dongle.policy = [&](const SeenTelegram& t, size_t) { return Reply{t.block != 1 || ++sends > 1, 20}; };
   run(300);
   ASSERT_EQ(result, UpdateResult::Finished);
-  EXPECT_EQ(steps(dongle), split("31 REQ 30 REQ 32:0 REQ 32:1 32:1 REQ 32:2 REQ 33 REQ 34"));
+  EXPECT_EQ(stepNames(dongle), words("31 REQ 30 REQ 32:0 REQ 32:1 32:1 REQ 32:2 REQ 33 REQ 34"));
   const std::vector<const SeenTelegram*> b = blocks();
   EXPECT_EQ(b[2]->payload, b[1]->payload);
   EXPECT_EQ(b[2]->counter, b[1]->counter);
@@ -232,9 +189,9 @@ TEST_F(EncryptedUpdate, LostAcknowledgementResendsTheBlockAtOnce) {
   std::vector<uint8_t> fed(image.begin(), image.begin() + 256);
   fed.insert(fed.end(), image.begin() + 128, image.end());
   const std::vector<std::string> headings = sentHeadings(h.console);
-  EXPECT_EQ(headings[6], dataLine(128, 300, referenceCrc(fed.data(), 256)));
-  EXPECT_EQ(headings[7], dataLine(128, 300, referenceCrc(fed.data(), 384)));
-  EXPECT_EQ(headings[9], dataLine(256, 300, referenceCrc(fed.data(), 428)));
+  EXPECT_EQ(headings[6], blockLine(128, 300, bitwiseCrc32(fed.data(), 256)));
+  EXPECT_EQ(headings[7], blockLine(128, 300, bitwiseCrc32(fed.data(), 384)));
+  EXPECT_EQ(headings[9], blockLine(256, 300, bitwiseCrc32(fed.data(), 428)));
 }
 
 TEST_F(EncryptedUpdate, LateAcknowledgementConfirmsTheRepetition) {
@@ -245,7 +202,7 @@ TEST_F(EncryptedUpdate, LateAcknowledgementConfirmsTheRepetition) {
   };
   run(300);
   ASSERT_EQ(result, UpdateResult::Finished);
-  EXPECT_EQ(steps(dongle), split("31 REQ 30 REQ 32:0 REQ 32:1 32:1 REQ 32:2 REQ 33 REQ 34"));
+  EXPECT_EQ(stepNames(dongle), words("31 REQ 30 REQ 32:0 REQ 32:1 32:1 REQ 32:2 REQ 33 REQ 34"));
 }
 
 TEST_F(EncryptedUpdate, TestOptionsSkipAndRepeatBlocks) {
@@ -267,8 +224,8 @@ TEST_F(EncryptedUpdate, TestOptionsSkipAndRepeatBlocks) {
     ASSERT_EQ(runFirmwareUpdate(harness.ctx), UpdateResult::Finished);
     EXPECT_EQ(model.blockSequence(), c.sequence);
     uint32_t crc = 0;
-    for (int block : c.sequence) crc = referenceCrc(sent.data() + 128 * block, 128, crc);
-    EXPECT_EQ(sentHeadings(harness.console)[c.sequence.size() * 2 + 2], dataLine(6272, 6400, crc));
+    for (int block : c.sequence) crc = bitwiseCrc32(sent.data() + 128 * block, 128, crc);
+    EXPECT_EQ(sentHeadings(harness.console)[c.sequence.size() * 2 + 2], blockLine(6272, 6400, crc));
     for (size_t i = 0; i < sent.size(); ++i)
       ASSERT_EQ(model.imageWritten[i], !c.skip || i / 128 != 15) << i;
   }
@@ -284,7 +241,7 @@ TEST_F(EncryptedUpdate, SkipAtExactlySixteenBlocksSendsAnEmptyLastBlock) {
   const SeenTelegram& empty = *model.of(SeenTelegram::BlockCommand, 0x32).back();
   EXPECT_EQ(hex(bytes(empty.plain, 31, 16)), "2F 2F 0D FD F7 32 02 10 00 2F 2F 2F 2F 2F 2F 2F ");
   EXPECT_EQ(empty.plain.size(), 47u);
-  EXPECT_EQ(steps(model).back(), "34");
+  EXPECT_EQ(stepNames(model).back(), "34");
 }
 
 TEST_F(EncryptedUpdate, OptionsApplyAgainWhenTheBlockAfterThemIsLost) {
@@ -314,7 +271,7 @@ TEST_F(EncryptedUpdate, OptionsApplyAgainWhenTheBlockAfterThemIsLost) {
     doubleBlock42 = c.twice;
     ASSERT_EQ(runFirmwareUpdate(harness.ctx), UpdateResult::Finished);
     EXPECT_EQ(model.blockSequence(), c.sequence);
-    EXPECT_EQ(steps(model).back(), "34");
+    EXPECT_EQ(stepNames(model).back(), "34");
   }
 }
 
@@ -335,7 +292,7 @@ TEST_F(EncryptedUpdate, SilentDongleInTheDataPhaseEndsAtTheBound) {
   std::vector<int> expected = range(0, 2);
   expected.insert(expected.end(), ENCRYPTED_BLOCK_SEND_LIMIT, 3);
   EXPECT_EQ(blockNumbers(), expected);
-  EXPECT_EQ(steps(dongle).back(), "32:3");
+  EXPECT_EQ(stepNames(dongle).back(), "32:3");
   EXPECT_EQ(consoleLines(h.console, STYLE_PROGRESS).back(),
             "No answer from the dongle at block 4 of 16; update stopped.\n");
   EXPECT_EQ(invocationCounter, 1u);

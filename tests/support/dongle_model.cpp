@@ -1,5 +1,7 @@
 #include "tests/support/dongle_model.h"
 
+#include <cstdio>
+
 #include "commands/identity_fields.h"
 #include "firmware/firmware_image.h"
 #include "link/answer_reception.h"
@@ -224,4 +226,47 @@ std::vector<uint8_t> prepareUpdate(uint32_t length) {
   firmwareLength = length;
   firmwareLoaded = 1;
   return bytes;
+}
+
+std::vector<std::string> stepNames(const DongleModel& model) {
+  std::vector<std::string> out;
+  char text[16];
+  for (const SeenTelegram& t : model.seen) {
+    if (t.kind == SeenTelegram::ReqUd2) {
+      out.push_back("REQ");
+    } else {
+      std::snprintf(text, sizeof text, t.block >= 0 ? "%02X:%d" : "%02X", t.command, t.block);
+      out.push_back(text);
+    }
+  }
+  return out;
+}
+
+std::vector<std::string> words(const std::string& text) {
+  std::vector<std::string> out;
+  std::string word;
+  for (char c : text + " ") {
+    if (c != ' ') {
+      word += c;
+    } else if (!word.empty()) {
+      out.push_back(word);
+      word.clear();
+    }
+  }
+  return out;
+}
+
+uint32_t bitwiseCrc32(const uint8_t* bytes, size_t length, uint32_t crc) {
+  for (size_t i = 0; i < length; ++i) {
+    crc ^= bytes[i];
+    for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
+  }
+  return crc;
+}
+
+std::string blockLine(uint32_t offset, uint32_t length, uint32_t crc) {
+  char text[128];
+  std::snprintf(text, sizeof text, ">>> Send FW data %d from %d block %d/%d CRC32: 0x%08X\n", (int)offset,
+                (int)length, (int)(offset / 128), (int)(length / 128), crc);
+  return text;
 }

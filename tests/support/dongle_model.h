@@ -112,6 +112,15 @@ class RecordingProgress : public ProgressView {
 // loaded (no two blocks alike). Returns the image.
 std::vector<uint8_t> prepareUpdate(uint32_t length);
 
+// "31", "REQ", "32:5" (command and block number) for what the dongle saw.
+std::vector<std::string> stepNames(const DongleModel& model);
+// Blank-separated words.
+std::vector<std::string> words(const std::string& text);
+// CRC-32 bit by bit (reflected 0xEDB88320, no inversions), to check the tool's table.
+uint32_t bitwiseCrc32(const uint8_t* bytes, size_t length, uint32_t crc = 0);
+// The console line of a data block of the block protocols.
+std::string blockLine(uint32_t offset, uint32_t length, uint32_t crc);
+
 // The console lines of one style, in order.
 std::vector<std::string> consoleLines(const FakeConsole& console, int style);
 // The console lines that begin with ">>>".
