@@ -107,14 +107,14 @@ Bytes simpleTelegram(uint8_t command, const Bytes& params = {}) {
 // A command the way the encrypted protocol sends it: long TPL header 0x5B,
 // the record behind 2F 2F in the encrypted area, to-meter keys.
 Bytes protectedTelegram(const Bytes& record, uint32_t counter, const uint8_t* key = kKey) {
-  ossl::TelegramSpec spec;
-  spec.counter = counter;
-  spec.tplCi = 0x5B;
-  spec.address = {0x04, 0x03, 0x02, 0x01, 0x56, 0x0A, 0x40, 0x03};
-  spec.area = {0x2F, 0x2F};
-  spec.area.insert(spec.area.end(), record.begin(), record.end());
-  spec.area.resize((spec.area.size() + 15) / 16 * 16, 0x2F);
-  return longFrame(0x53, 0xFB, ossl::protectedApplicationPart(spec, kId, key, false));
+  ossl::TelegramSpec telegram;
+  telegram.counter = counter;
+  telegram.tplCi = 0x5B;
+  telegram.address = {0x04, 0x03, 0x02, 0x01, 0x56, 0x0A, 0x40, 0x03};
+  telegram.area = {0x2F, 0x2F};
+  telegram.area.insert(telegram.area.end(), record.begin(), record.end());
+  telegram.area.resize((telegram.area.size() + 15) / 16 * 16, 0x2F);
+  return longFrame(0x53, 0xFB, ossl::protectedApplicationPart(telegram, kId, key, false));
 }
 
 // The same telegram with one data byte changed and a right checksum again.
@@ -584,8 +584,11 @@ struct Program {
   int out = -1;
   std::string firstLine;
   Program(std::vector<std::string> args) {
+    // The program sits next to this test in the build folder.
     const char* dir = std::getenv("MBUS_BUILD_DIR");
-    std::string exe = std::string(dir ? dir : "..") + "/virtual-dongle";
+    char self[4096] = {};
+    if (!dir && readlink("/proc/self/exe", self, sizeof self - 1) > 0) *std::strrchr(self, '/') = 0;
+    std::string exe = std::string(dir ? dir : self) + "/virtual-dongle";
     int fds[2];
     if (pipe(fds) != 0) return;
     pid = fork();
