@@ -2,12 +2,7 @@
 
 #include "app/shell/config_file.h"
 #include "app/shell/com_ports.h"
-// TEMPORARY until the progress dialog lands: without it the update handler
-// refuses to run (see onCmdFirmwareUpdate).
-#if __has_include("app/update_progress.h")
 #include "app/update_progress.h"
-#define HAVE_UPDATE_PROGRESS 1
-#endif
 #include "commands/identity_fields.h"
 #include "commands/link_requests.h"
 #include "firmware/firmware_image.h"
@@ -420,10 +415,6 @@ long DongleToolWindow::onCmdOpenFirmware(FXObject*, FXSelector, void*) {
 }
 
 long DongleToolWindow::onCmdFirmwareUpdate(FXObject*, FXSelector, void*) {
-#ifndef HAVE_UPDATE_PROGRESS
-  output.outputText("Firmware update not available in this build.\n", STYLE_SENT);
-  return 0;
-#else
   UpdateProgressDialog progress(this);
   ToolContext ctx{output, *this, connection, progress, &progress};
   const UpdateResult result = runFirmwareUpdate(ctx);
@@ -433,5 +424,4 @@ long DongleToolWindow::onCmdFirmwareUpdate(FXObject*, FXSelector, void*) {
     return 0;
   }
   return 1;
-#endif
 }

@@ -3,6 +3,8 @@
 #include "app/shell/config_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -38,6 +40,14 @@ TEST_F(ConfigFileTest, MissingFileLeavesLinesEmptyAndNotLoaded) {
   EXPECT_EQ(readConfigFile(PATH), 0);
   EXPECT_EQ(configLoaded, 0);
   for (int i = 0; i < CONFIG_LINE_COUNT; ++i) EXPECT_EQ(line(i), "") << "slot " << i;
+}
+
+TEST_F(ConfigFileTest, DirectoryOfThatNameCountsAsMissing) {
+  ASSERT_EQ(::mkdir(PATH, 0755), 0);
+  EXPECT_EQ(readConfigFile(PATH), 0);
+  EXPECT_EQ(configLoaded, 0);
+  EXPECT_EQ(line(0), "");
+  ::rmdir(PATH);
 }
 
 TEST_F(ConfigFileTest, FiveLinesFillTheFirstFiveSlots) {

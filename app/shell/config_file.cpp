@@ -1,5 +1,7 @@
 #include "app/shell/config_file.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstring>
 
@@ -38,6 +40,12 @@ int readConfigFile(const char* path) {
   configLoaded = 0;
   FILE* file = std::fopen(path, "r");
   if (!file) return configLoaded;
+  // A directory opens here but not on the tool's home platform: absent too.
+  struct stat info;
+  if (fstat(fileno(file), &info) != 0 || S_ISDIR(info.st_mode)) {
+    std::fclose(file);
+    return configLoaded;
+  }
   for (int i = 0; i < CONFIG_LINE_COUNT; ++i) {
     const int n = readLine(file, configLines[i], CONFIG_LINE_SIZE);
     // Cut the last character read (the line feed, or a real character when
