@@ -107,7 +107,7 @@ Bytes simpleTelegram(uint8_t command, const Bytes& params = {}) {
 // A command the way the encrypted protocol sends it: long TPL header 0x5B,
 // the record behind 2F 2F in the encrypted area, to-meter keys.
 Bytes protectedTelegram(const Bytes& record, uint32_t counter, const uint8_t* key = kKey) {
-  ossl::TelegramSpec telegram;
+  ossl::TelegramLayout telegram;
   telegram.counter = counter;
   telegram.tplCi = 0x5B;
   telegram.address = {0x04, 0x03, 0x02, 0x01, 0x56, 0x0A, 0x40, 0x03};

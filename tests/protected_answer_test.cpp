@@ -43,12 +43,12 @@ struct ProtectedAnswer : ::testing::Test {
 
   // A CI 0x90 application part with a long header (id 12345678, ABC, 01, 07).
   std::vector<uint8_t> applicationPart(uint32_t counter, const uint8_t* id = nullptr) {
-    ossl::TelegramSpec spec;
-    spec.counter = counter;
-    spec.tplCi = 0x72;
-    spec.address = {0x78, 0x56, 0x34, 0x12, 0x43, 0x04, 0x01, 0x07};
-    spec.area = kPlainArea;
-    return ossl::protectedApplicationPart(spec, id ? id : meterId, key, true);
+    ossl::TelegramLayout layout;
+    layout.counter = counter;
+    layout.tplCi = 0x72;
+    layout.address = {0x78, 0x56, 0x34, 0x12, 0x43, 0x04, 0x01, 0x07};
+    layout.area = kPlainArea;
+    return ossl::protectedApplicationPart(layout, id ? id : meterId, key, true);
   }
   // The frame as received, left in the link buffer like the poll leaves it.
   std::vector<uint8_t> receive(const std::vector<uint8_t>& app) {

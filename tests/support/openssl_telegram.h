@@ -42,7 +42,6 @@ struct TelegramLayout {
   std::vector<uint8_t> area;  // plain, a multiple of 16 bytes, normally starting 2F 2F
   std::vector<uint8_t> rest;  // clear bytes after the area
 };
-using TelegramSpec = TelegramLayout;  // old name, until its users move over
 // The part with a zero MAC field; `areaOffset` receives where the area starts.
 std::vector<uint8_t> plainApplicationPart(const TelegramLayout& layout, size_t* areaOffset = nullptr);
 // Built, area encrypted and MAC written, as the given side would send it.
