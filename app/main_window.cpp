@@ -219,6 +219,10 @@ DongleToolWindow::~DongleToolWindow() {
 
 void DongleToolWindow::create() {
   FXMainWindow::create();
+  // The fixed 245 pixels hold 32 digits only in narrow fonts; never hide part of the key.
+  const FXint keyWidth = keyField->getFont()->getTextWidth(DEFAULT_KEY, 32) + keyField->getPadLeft() +
+                         keyField->getPadRight() + 2 * keyField->getBorderWidth() + 2;
+  if (keyWidth > keyField->getWidth()) keyField->setWidth(keyWidth);
   show(PLACEMENT_SCREEN);
 }
 
