@@ -108,6 +108,11 @@ void receivePath() {
   write(t, "ack_then_answer72", cat({{poll, 0xE5}, ans72}));
   write(t, "answer72_counter", cat({{poll}, ans72}));
   write(t, "answer72_no_counter", cat({{poll}, longFrame(0x08, 0x01, answer72(false))}));
+  // Counter records cut by the end of the data: the value would run into the
+  // checksum or beyond the frame.
+  write(t, "answer72_counter_at_end", cat({{poll}, longFrame(0x08, 0x01, cat({answer72(false), {0x04, 0xFD, 0x08}}))}));
+  write(t, "answer72_counter_cut", cat({{poll}, longFrame(0x08, 0x01, cat({answer72(false), {0x04, 0xFD, 0x08, 0x05, 0x00}}))}));
+  write(t, "answer72_only_counter", cat({{poll}, longFrame(0x08, 0x01, {0x72, 0x04, 0xFD, 0x08, 0x01, 0x02, 0x03, 0x04})}));
   write(t, "answer72_stray_byte", cat({{poll}, ans72, {0x55}}));
   write(t, "answer72_bad_checksum", cat({{poll}, badChecksum}));
   write(t, "answer72_split_3_7", cat({{(uint8_t)(poll | 2 << 5), 3, 7}, ans72}));
