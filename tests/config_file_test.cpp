@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -21,145 +22,73 @@ void writeFile(const std::string& bytes) {
   std::fclose(f);
 }
 
-std::string line(int index) { return configLines[index]; }
-
-// Every slot keeps a NUL inside its 256 bytes.
-void expectSlotsTerminated() {
-  for (int i = 0; i < CONFIG_LINE_COUNT; ++i)
-    EXPECT_NE(std::memchr(configLines[i], 0, CONFIG_LINE_SIZE), nullptr) << "slot " << i;
+// Leftovers of an earlier read, which every read must clear.
+void fillSlotsWithStaleText() {
+  for (int i = 0; i < CONFIG_LINE_COUNT; ++i) std::memset(configLines[i], 's', CONFIG_LINE_SIZE);
+  configLoaded = 7;
 }
 
-class ConfigFileTest : public ::testing::Test {
- protected:
-  void TearDown() override { std::remove(PATH); }
-};
+// Each slot's bytes up to and including its terminating NUL (embedded NULs kept).
+void expectSlots(const std::vector<std::string>& expected) {
+  for (int i = 0; i < CONFIG_LINE_COUNT; ++i) {
+    const std::string want = (i < (int)expected.size() ? expected[i] : "") + std::string(1, '\0');
+    ASSERT_LE(want.size(), (size_t)CONFIG_LINE_SIZE);
+    EXPECT_EQ(std::string(configLines[i], want.size()), want) << "slot " << i;
+  }
+}
 
-TEST_F(ConfigFileTest, MissingFileLeavesLinesEmptyAndNotLoaded) {
+TEST(ConfigFileTest, MissingFileOrADirectoryLeavesLinesEmptyAndNotLoaded) {
   std::remove(PATH);
-  std::strcpy(configLines[0], "stale");
+  fillSlotsWithStaleText();
   EXPECT_EQ(readConfigFile(PATH), 0);
   EXPECT_EQ(configLoaded, 0);
-  for (int i = 0; i < CONFIG_LINE_COUNT; ++i) EXPECT_EQ(line(i), "") << "slot " << i;
-}
+  expectSlots({});
 
-TEST_F(ConfigFileTest, DirectoryOfThatNameCountsAsMissing) {
   ASSERT_EQ(::mkdir(PATH, 0755), 0);
+  fillSlotsWithStaleText();
   EXPECT_EQ(readConfigFile(PATH), 0);
   EXPECT_EQ(configLoaded, 0);
-  EXPECT_EQ(line(0), "");
+  expectSlots({});
   ::rmdir(PATH);
 }
 
-TEST_F(ConfigFileTest, FiveLinesFillTheFirstFiveSlots) {
-  writeFile("ABC\n12345678\n01\n07\n000102030405060708090A0B0C0D0E0F\n");
-  EXPECT_EQ(readConfigFile(PATH), 1);
-  EXPECT_EQ(configLoaded, 1);
-  EXPECT_EQ(line(0), "ABC");
-  EXPECT_EQ(line(1), "12345678");
-  EXPECT_EQ(line(2), "01");
-  EXPECT_EQ(line(3), "07");
-  EXPECT_EQ(line(4), "000102030405060708090A0B0C0D0E0F");
-  EXPECT_EQ(line(5), "");
-  EXPECT_EQ(line(6), "");
-}
-
-TEST_F(ConfigFileTest, TwoLineFileLeavesTheOtherSlotsEmptyNotDefault) {
-  writeFile("XYZ\n87654321\n");
-  EXPECT_EQ(readConfigFile(PATH), 1);
-  EXPECT_EQ(line(0), "XYZ");
-  EXPECT_EQ(line(1), "87654321");
-  for (int i = 2; i < CONFIG_LINE_COUNT; ++i) EXPECT_EQ(line(i), "") << "slot " << i;
-}
-
-TEST_F(ConfigFileTest, EmptyFileLoadsWithAllSlotsEmpty) {
-  writeFile("");
-  EXPECT_EQ(readConfigFile(PATH), 1);
-  for (int i = 0; i < CONFIG_LINE_COUNT; ++i) EXPECT_EQ(line(i), "") << "slot " << i;
-}
-
-TEST_F(ConfigFileTest, CrLfLineEndsReadAsOneLineFeed) {
-  writeFile("ABC\r\n12345678\r\n\r\n07\r\n");
-  readConfigFile(PATH);
-  EXPECT_EQ(line(0), "ABC");
-  EXPECT_EQ(line(1), "12345678");
-  EXPECT_EQ(line(2), "");
-  EXPECT_EQ(line(3), "07");
-}
-
-TEST_F(ConfigFileTest, LoneCarriageReturnIsKeptAsACharacter) {
-  writeFile("A\rB\n");
-  readConfigFile(PATH);
-  EXPECT_EQ(line(0), "A\rB");
-}
-
-TEST_F(ConfigFileTest, LastLineWithoutLineFeedLosesItsLastCharacter) {
-  writeFile("ABC\n12345678");
-  readConfigFile(PATH);
-  EXPECT_EQ(line(0), "ABC");
-  EXPECT_EQ(line(1), "1234567");
-}
-
-TEST_F(ConfigFileTest, LongLineIsSplitInto255CharacterPiecesEachCut) {
-  std::string text;
-  for (int i = 0; i < 600; ++i) text += (char)('A' + i % 26);
-  writeFile(text + "\nNEXT\n");
-  readConfigFile(PATH);
-  // Pieces of 255, 255 and 90 characters plus the line feed; each loses its last.
-  EXPECT_EQ(line(0), text.substr(0, 254));
-  EXPECT_EQ(line(1), text.substr(255, 254));
-  EXPECT_EQ(line(2), text.substr(510, 90));
-  EXPECT_EQ(line(3), "NEXT");
-  expectSlotsTerminated();
-}
-
-TEST_F(ConfigFileTest, LineOfExactly255CharactersTakesTwoSlots) {
-  const std::string text(255, 'k');
-  writeFile(text + "\nX\n");
-  readConfigFile(PATH);
-  EXPECT_EQ(line(0), std::string(254, 'k'));
-  EXPECT_EQ(line(1), "");  // the line feed alone, cut
-  EXPECT_EQ(line(2), "X");
-}
-
-TEST_F(ConfigFileTest, VeryLongLinesNeverOverflowASlot) {
-  // 7 slots of 255 characters are used up long before the file ends; with
-  // AddressSanitizer any write past a slot would fail this run.
-  writeFile(std::string(10000, 'Z') + "\n");
-  readConfigFile(PATH);
-  for (int i = 0; i < CONFIG_LINE_COUNT; ++i) EXPECT_EQ(line(i), std::string(254, 'Z')) << "slot " << i;
-  expectSlotsTerminated();
-}
-
-TEST_F(ConfigFileTest, LineStartingWithNulEndsEmptyWithoutWritingBeforeTheSlot) {
-  // A cut placed by strlen would land before the slot here.
-  writeFile(std::string("\0ABC\n", 5) + "DEF\n");
-  readConfigFile(PATH);
-  EXPECT_EQ(line(0), "");
-  EXPECT_EQ(std::string(configLines[0] + 1, 3), "ABC");  // the bytes read stay in the slot
-  EXPECT_EQ(line(1), "DEF");
-}
-
-TEST_F(ConfigFileTest, BinaryBytesAreKeptAndTheLineFeedStillCut) {
-  const std::string bytes("\x01\xFF\x7F\x80\t", 5);
-  writeFile(bytes + "\n" + "ok\n");
-  readConfigFile(PATH);
-  EXPECT_EQ(line(0), bytes);
-  EXPECT_EQ(line(1), "ok");
-}
-
-TEST_F(ConfigFileTest, MoreThanSevenLinesReadOnlySeven) {
-  writeFile("1\n2\n3\n4\n5\n6\n7\n8\n9\n");
-  readConfigFile(PATH);
-  EXPECT_EQ(line(6), "7");
-}
-
-TEST_F(ConfigFileTest, RereadingStartsFromEmptySlots) {
-  writeFile("1\n2\n3\n4\n5\n");
-  readConfigFile(PATH);
-  writeFile("A\n");
-  readConfigFile(PATH);
-  EXPECT_EQ(line(0), "A");
-  EXPECT_EQ(line(1), "");
+TEST(ConfigFileTest, LinesFillTheSlotsEachLosingItsLastCharacter) {
+  std::string alphabet;
+  for (int i = 0; i < 600; ++i) alphabet += (char)('A' + i % 26);
+  const std::string binary("\x01\xFF\x7F\x80\t", 5);
+  const struct {
+    const char* name;
+    std::string file;
+    std::vector<std::string> slots;
+  } cases[] = {
+      {"five lines", "ABC\n12345678\n01\n07\n000102030405060708090A0B0C0D0E0F\n",
+       {"ABC", "12345678", "01", "07", "000102030405060708090A0B0C0D0E0F"}},
+      {"two lines: the rest empty", "XYZ\n87654321\n", {"XYZ", "87654321"}},
+      {"empty file", "", {}},
+      {"CR LF reads as one line feed", "ABC\r\n12345678\r\n\r\n07\r\n", {"ABC", "12345678", "", "07"}},
+      {"a lone CR is a character", "A\rB\n", {"A\rB"}},
+      {"last line without line feed loses a real character", "ABC\n12345678", {"ABC", "1234567"}},
+      // Pieces of 255, 255 and 90 characters plus the line feed; each loses its last.
+      {"600-character line", alphabet + "\nNEXT\n",
+       {alphabet.substr(0, 254), alphabet.substr(255, 254), alphabet.substr(510, 90), "NEXT"}},
+      {"255 characters: the line feed alone takes a slot", std::string(255, 'k') + "\nX\n",
+       {std::string(254, 'k'), "", "X"}},
+      // Seven slots are used up long before the end; ASan sees any write past one.
+      {"10000-character line", std::string(10000, 'Z') + "\n", std::vector<std::string>(7, std::string(254, 'Z'))},
+      // The cut follows the count read, not strlen, which would land before the slot.
+      {"line starting with NUL", std::string("\0ABC\n", 5) + "DEF\n", {std::string("\0ABC", 4), "DEF"}},
+      {"binary bytes kept", binary + "\nok\n", {binary, "ok"}},
+      {"only seven lines read", "1\n2\n3\n4\n5\n6\n7\n8\n9\n", {"1", "2", "3", "4", "5", "6", "7"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    writeFile(c.file);
+    fillSlotsWithStaleText();
+    EXPECT_EQ(readConfigFile(PATH), 1);
+    EXPECT_EQ(configLoaded, 1);
+    expectSlots(c.slots);
+  }
+  std::remove(PATH);
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 
 #include <cstdio>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -21,25 +21,7 @@ const char* const LOG_PATH = "output_test.log";
 
 std::string logContents() {
   std::ifstream in(LOG_PATH, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-std::string dumpLine(const std::vector<uint8_t>& bytes, size_t from, size_t count) {
-  std::string s;
-  char item[8];
-  for (size_t i = from; i < from + count; ++i) {
-    std::snprintf(item, sizeof item, "0x%02X ", bytes[i]);
-    s += item;
-  }
-  return s;
-}
-
-std::vector<uint8_t> sequence(size_t n) {
-  std::vector<uint8_t> bytes(n);
-  for (size_t i = 0; i < n; ++i) bytes[i] = (uint8_t)(0xA0 + i);
-  return bytes;
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 class OutputTest : public ::testing::Test {
@@ -53,140 +35,97 @@ class OutputTest : public ::testing::Test {
   Output out{&console};
 };
 
-TEST_F(OutputTest, FiveByteShortFrameIsOneLine) {
-  const std::vector<uint8_t> frame{0x10, 0x5B, 0xFE, 0x59, 0x16};
-  out.dumpBytes(frame.data(), (int)frame.size(), STYLE_RECEIVED);
-  EXPECT_EQ(logContents(), "0x10 0x5B 0xFE 0x59 0x16 \n") << hex(frame);
-  EXPECT_EQ(console.text(), logContents());
+TEST_F(OutputTest, DumpHoldsSixteenBytesALineAndEndsWithOneLineEnd) {
+  std::vector<uint8_t> sequence(32);
+  for (size_t i = 0; i < sequence.size(); ++i) sequence[i] = (uint8_t)(0xA0 + i);
+  const std::string row0 = "0xA0 0xA1 0xA2 0xA3 0xA4 0xA5 0xA6 0xA7 0xA8 0xA9 0xAA 0xAB 0xAC 0xAD 0xAE 0xAF ";
+  const std::string row1 = "0xB0 0xB1 0xB2 0xB3 0xB4 0xB5 0xB6 0xB7 0xB8 0xB9 0xBA 0xBB 0xBC 0xBD 0xBE 0xBF ";
+  const std::vector<uint8_t> sndNke{0x10, 0x40, 0xFB, 0x3B, 0x16}, reqUd2{0x10, 0x5B, 0xFE, 0x59, 0x16};
+  const struct {
+    const char* name;
+    const uint8_t* bytes;
+    int count;
+    int style;  // 0: dumpSentBytes
+    std::string expected;
+  } cases[] = {
+      {"five-byte frame", reqUd2.data(), 5, STYLE_RECEIVED, "0x10 0x5B 0xFE 0x59 0x16 \n"},
+      {"sent frame", sndNke.data(), 5, 0, "0x10 0x40 0xFB 0x3B 0x16 \n"},
+      {"16: full line, empty line", sequence.data(), 16, STYLE_RECEIVED, row0 + "\n\n"},
+      {"17: full line, one byte", sequence.data(), 17, STYLE_PROGRESS, row0 + "\n0xB0 \n"},
+      {"32: two full lines, empty line", sequence.data(), 32, STYLE_RECEIVED, row0 + "\n" + row1 + "\n\n"},
+      {"zero: only a line end", sequence.data(), 0, STYLE_RECEIVED, "\n"},
+      {"negative: only a line end", sequence.data(), -3, STYLE_PROGRESS, "\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeConsole view;
+    Output output(&view);
+    ASSERT_TRUE(openLogFile(LOG_PATH));
+    if (c.style) output.dumpBytes(c.bytes, c.count, c.style);
+    else output.dumpSentBytes(c.bytes, c.count);
+    EXPECT_EQ(logContents(), c.expected) << hex(c.bytes, c.count > 0 ? (size_t)c.count : 0);
+    EXPECT_EQ(view.text(), c.expected);
+    for (const auto& piece : view.pieces()) EXPECT_EQ(piece.style, c.style ? c.style : STYLE_SENT) << piece.text;
+    EXPECT_EQ(view.scrolls(), 1);
+  }
 }
 
-TEST_F(OutputTest, SixteenBytesGiveAFullLineThenAnEmptyLine) {
-  const auto bytes = sequence(16);
-  out.dumpBytes(bytes.data(), 16, STYLE_RECEIVED);
-  EXPECT_EQ(logContents(), dumpLine(bytes, 0, 16) + "\n\n");
-}
-
-TEST_F(OutputTest, SeventeenBytesGiveAFullLineAndALineWithOneByte) {
-  const auto bytes = sequence(17);
-  out.dumpBytes(bytes.data(), 17, STYLE_RECEIVED);
-  EXPECT_EQ(logContents(), dumpLine(bytes, 0, 16) + "\n" + "0xB0 \n");
-}
-
-TEST_F(OutputTest, ThirtyTwoBytesGiveTwoFullLinesThenAnEmptyLine) {
-  const auto bytes = sequence(32);
-  out.dumpBytes(bytes.data(), 32, STYLE_RECEIVED);
-  EXPECT_EQ(logContents(), dumpLine(bytes, 0, 16) + "\n" + dumpLine(bytes, 16, 16) + "\n\n");
-}
-
-TEST_F(OutputTest, ZeroOrNegativeCountWritesOnlyALineEnd) {
-  const uint8_t unused = 0x42;
-  out.dumpBytes(&unused, 0, STYLE_RECEIVED);
-  out.dumpBytes(&unused, -3, STYLE_RECEIVED);
-  EXPECT_EQ(logContents(), "\n\n");
-  EXPECT_EQ(console.text(), "\n\n");
-}
-
-TEST_F(OutputTest, DumpKeepsItsStyleOnEveryPieceAndScrollsOnce) {
-  const auto bytes = sequence(17);
-  out.dumpBytes(bytes.data(), 17, STYLE_PROGRESS);
-  ASSERT_FALSE(console.pieces().empty());
-  for (const auto& piece : console.pieces()) EXPECT_EQ(piece.style, STYLE_PROGRESS) << piece.text;
-  EXPECT_EQ(console.scrolls(), 1);
-}
-
-TEST_F(OutputTest, SentDumpUsesStyleOne) {
-  const std::vector<uint8_t> frame{0x10, 0x40, 0xFB, 0x3B, 0x16};
-  out.dumpSentBytes(frame.data(), 5);
-  for (const auto& piece : console.pieces()) EXPECT_EQ(piece.style, STYLE_SENT);
-  EXPECT_EQ(console.text(), "0x10 0x40 0xFB 0x3B 0x16 \n");
-}
-
-TEST_F(OutputTest, FixedTextGoesToLogAndConsoleInItsStyleAndScrolls) {
+TEST_F(OutputTest, TextsReachLogAndConsoleWithTheirExactLengthAndStyle) {
+  const char withNul[] = {'A', '\0', 'B', '\n'};
+  const uint8_t key[] = {0x5A, 0x17};
   out.outputText(">>> REQ_UD2\n", STYLE_SENT);
-  EXPECT_EQ(logContents(), ">>> REQ_UD2\n");
-  ASSERT_EQ(console.pieces().size(), 1u);
-  EXPECT_EQ(console.pieces()[0].text, ">>> REQ_UD2\n");
-  EXPECT_EQ(console.pieces()[0].style, STYLE_SENT);
-  EXPECT_EQ(console.scrolls(), 1);
-}
-
-TEST_F(OutputTest, FixedTextKeepsItsExactLengthIncludingNul) {
-  const char text[] = {'A', '\0', 'B', '\n'};
-  out.outputText(text, 4, STYLE_RECEIVED);
-  EXPECT_EQ(logContents(), std::string(text, 4));
-  EXPECT_EQ(console.text(), std::string(text, 4));
-}
-
-TEST_F(OutputTest, FormattedTextIsFormattedOnce) {
+  out.outputText(withNul, 4, STYLE_RECEIVED);
   out.outputFormat(STYLE_RECEIVED, "Message counter found: %d\n", 6);
   out.outputFormat(STYLE_PROGRESS, "Read %d bytes from file %s\n", 131104, "a.cfw");
-  EXPECT_EQ(logContents(), "Message counter found: 6\nRead 131104 bytes from file a.cfw\n");
-  EXPECT_EQ(console.pieces()[1].style, STYLE_PROGRESS);
+  out.outputText("Decrypting using key: ", STYLE_PROGRESS);  // the dump continues the line
+  out.dumpBytes(key, 2, STYLE_PROGRESS);
+  const std::string expected = ">>> REQ_UD2\n" + std::string(withNul, 4) +
+                               "Message counter found: 6\nRead 131104 bytes from file a.cfw\n"
+                               "Decrypting using key: 0x5A 0x17 \n";
+  EXPECT_EQ(logContents(), expected);
+  EXPECT_EQ(console.text(), expected);
+  const std::vector<int> styles{STYLE_SENT, STYLE_RECEIVED, STYLE_RECEIVED, STYLE_PROGRESS, STYLE_PROGRESS};
+  ASSERT_GT(console.pieces().size(), styles.size());
+  for (size_t i = 0; i < console.pieces().size(); ++i)
+    EXPECT_EQ(console.pieces()[i].style, i < styles.size() ? styles[i] : STYLE_PROGRESS) << i;
+  EXPECT_EQ(console.scrolls(), 6);
 }
 
 TEST_F(OutputTest, OverlongFormattedTextIsCutNotOverflowed) {
   const std::string longName(2000, 'n');
   out.outputFormat(STYLE_SENT, "file %s\n", longName.c_str());
-  EXPECT_EQ(logContents().size(), 511u);
-  EXPECT_EQ(logContents(), console.text());
+  EXPECT_EQ(logContents(), "file " + std::string(506, 'n'));  // 511 characters
+  EXPECT_EQ(console.text(), logContents());
 }
 
-TEST_F(OutputTest, TextWithoutLineEndContinuesTheLineWithTheNextDump) {
-  const std::vector<uint8_t> key{0x5A, 0x17};
-  out.outputText("Decrypting using key: ", STYLE_PROGRESS);
-  out.dumpBytes(key.data(), 2, STYLE_PROGRESS);
-  EXPECT_EQ(logContents(), "Decrypting using key: 0x5A 0x17 \n");
-}
-
-TEST_F(OutputTest, LogEqualsConsoleTextOverAMixedSession) {
-  const std::vector<uint8_t> sent{0x10, 0x5B, 0xFB, 0x56, 0x16};
-  const auto answer = sequence(40);
-  out.outputText(">>> REQ_UD2\n", STYLE_SENT);
-  out.dumpSentBytes(sent.data(), (int)sent.size());
-  out.outputText("<<< Answer\n", STYLE_RECEIVED);
-  out.dumpBytes(answer.data(), (int)answer.size(), STYLE_RECEIVED);
-  out.outputFormat(STYLE_RECEIVED, "Message counter found: %d\n", 6);
-  out.dumpBytes(answer.data(), 0, STYLE_PROGRESS);
-  EXPECT_EQ(logContents(), console.text());
-  EXPECT_NE(console.text().find("0xC7 \n"), std::string::npos);  // byte 40 ends the dump
-}
-
-TEST_F(OutputTest, WithoutLogTheConsoleStillGetsEverything) {
+TEST_F(OutputTest, EachSinkGetsEverythingWithoutTheOther) {
   closeLogFile();
+  const uint8_t ack = 0xE5;
   out.outputText("still shown\n", STYLE_SENT);
-  const std::vector<uint8_t> frame{0xE5};
-  out.dumpBytes(frame.data(), 1, STYLE_RECEIVED);
+  out.dumpBytes(&ack, 1, STYLE_RECEIVED);
   EXPECT_EQ(console.text(), "still shown\n0xE5 \n");
-}
 
-TEST_F(OutputTest, WithoutConsoleTheLogStillGetsEverything) {
+  ASSERT_TRUE(openLogFile(LOG_PATH));
   Output logOnly;
   logOnly.outputText("log only\n", STYLE_SENT);
-  EXPECT_EQ(logContents(), "log only\n");
+  logOnly.dumpBytes(&ack, 1, STYLE_RECEIVED);
+  EXPECT_EQ(logContents(), "log only\n0xE5 \n");
 }
 
-TEST(LogFileTest, OpeningTruncatesAnEarlierLog) {
-  {
-    std::ofstream old("truncate_test.log");
-    old << "from the previous run\n";
-  }
+TEST(LogFileTest, OpeningTruncatesAnEarlierLogAndAnUncreatableOneLeavesNoStream) {
+  std::ofstream("truncate_test.log") << "from the previous run\n";
   ASSERT_TRUE(openLogFile("truncate_test.log"));
   logText("new\n");
-  closeLogFile();
-  std::ifstream in("truncate_test.log");
-  std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  EXPECT_EQ(content, "new\n");
-  std::remove("truncate_test.log");
-}
-
-TEST(LogFileTest, UncreatableLogIsReportedAndLeavesNoStream) {
   // A directory of that name defeats even root, unlike a read-only folder.
   ::rmdir("log_is_a_dir");
   ASSERT_EQ(::mkdir("log_is_a_dir", 0755), 0);
-  EXPECT_FALSE(openLogFile("log_is_a_dir"));
+  EXPECT_FALSE(openLogFile("log_is_a_dir"));  // closes the earlier one first
   EXPECT_EQ(logFile, nullptr);
   logText("goes nowhere\n");  // must not crash
   EXPECT_EQ(::rmdir("log_is_a_dir"), 0);
+  std::ifstream in("truncate_test.log");
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), "new\n");
+  std::remove("truncate_test.log");
 }
 
 }  // namespace
