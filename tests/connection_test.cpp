@@ -1,220 +1,68 @@
-// Connect, Disconnect and a lost device, through the real termios port over
-// pseudo-terminal pairs; configuration failures through a scripted port.
-#include <errno.h>
-#include <fcntl.h>
+// Connect, Disconnect, a request and its answer, and a device that hangs up,
+// through the real termios port over pseudo-terminal pairs; configuration
+// failures through a scripted port. The port's own behaviour is tested in
+// serial_port_posix_test.
+#include "link/connection.h"
+
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <pty.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <string>
 #include <vector>
 
-#include "link/connection.h"
+#include "commands/link_requests.h"
+#include "link/answer_reception.h"
 #include "tests/support/fakes.h"
+#include "tests/support/pty_pair.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-long msSince(Clock::time_point start) {
-  return (long)std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
-
-// The test plays the device on the master side; the tool opens `path`.
-struct Pty {
-  int master = -1;
-  std::string path;
-
-  Pty() {
-    int slave = -1;
-    char name[64];
-    if (openpty(&master, &slave, name, nullptr, nullptr) == 0) {
-      path = name;
-      ::close(slave);
-      fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
-    }
-  }
-  ~Pty() { closeMaster(); }
-  void closeMaster() {
-    if (master >= 0) ::close(master);
-    master = -1;
-  }
-  std::vector<uint8_t> receive(size_t want, int ms = 500) const {
-    std::vector<uint8_t> got;
-    const auto start = Clock::now();
-    uint8_t buffer[512];
-    while (got.size() < want && msSince(start) < ms) {
-      struct pollfd p = {master, POLLIN, 0};
-      if (poll(&p, 1, 20) <= 0) continue;
-      const ssize_t n = ::read(master, buffer, sizeof buffer);
-      if (n > 0) got.insert(got.end(), buffer, buffer + n);
-      if (n < 0 && errno != EAGAIN) break;  // EIO: the tool's side is closed
-    }
-    return got;
-  }
-};
 
 struct Tool {
   FakeConsole console;
   Output out{&console};
   FakeFields fields;
   Connection link{createSerialPort(), out, fields};
+  CountingPump pump;
+  ToolContext ctx{out, fields, link, pump, nullptr};
 };
 
 int lines(const std::string& text) { return (int)std::count(text.begin(), text.end(), '\n'); }
 
-TEST(Connection, ConnectShowsPortAndRateInStatusOnly) {
-  Pty pty;
-  Tool tool;
-  EXPECT_EQ("", tool.link.connect(pty.path, 1));
-  EXPECT_TRUE(tool.link.connected());
-  EXPECT_EQ("Connected to serial [" + pty.path + "] baudrate 9600", tool.fields.status);
-  EXPECT_EQ("", tool.link.connect(pty.path, 0));
-  EXPECT_EQ("Connected to serial [" + pty.path + "] baudrate 2400", tool.fields.status);
-  EXPECT_EQ("", tool.console.text());
-}
+const uint8_t kAck = 0xE5;
 
-TEST(Connection, FramesTravelBothWaysUnchanged) {
-  Pty pty;
-  Tool tool;
-  ASSERT_EQ("", tool.link.connect(pty.path, 1));
-  const std::vector<uint8_t> reqUd2{0x10, 0x5B, 0xFB, 0x56, 0x16};
-  tool.link.writeFrame(reqUd2.data(), (int)reqUd2.size());
-  EXPECT_EQ(hex(reqUd2), hex(pty.receive(reqUd2.size() + 1, 200)));
-
-  // The longest frame the link buffer takes; the link does not look inside.
-  std::vector<uint8_t> answer(264);
-  for (size_t i = 0; i < answer.size(); ++i) answer[i] = (uint8_t)(i * 7);
-  ASSERT_EQ((ssize_t)answer.size(), ::write(pty.master, answer.data(), answer.size()));
-  std::vector<uint8_t> got;
-  uint8_t buffer[256];
-  int reads = 0;
-  for (const auto start = Clock::now(); got.size() < answer.size() && msSince(start) < 1000;) {
-    const int n = tool.link.readBlock(buffer, 256);
-    if (n > 0) ++reads;
-    got.insert(got.end(), buffer, buffer + n);
-  }
-  EXPECT_EQ(hex(answer), hex(got));
-  EXPECT_GE(reads, 2);
-  EXPECT_TRUE(tool.link.connected());
-}
-
-TEST(Connection, DeviceGoneWhileReadingDisconnectsOnce) {
-  Pty pty;
-  Tool tool;
-  ASSERT_EQ("", tool.link.connect(pty.path, 1));
-  uint8_t buffer[256];
-  EXPECT_EQ(0, tool.link.readBlock(buffer, 256));
-  EXPECT_TRUE(tool.link.connected());
-
-  pty.closeMaster();
-  const auto start = Clock::now();
-  EXPECT_EQ(0, tool.link.readBlock(buffer, 256));
-  EXPECT_FALSE(tool.link.connected());
-  EXPECT_EQ("Serial not connected.", tool.fields.status);
-  EXPECT_EQ(1, lines(tool.console.text())) << tool.console.text();
-  EXPECT_NE(std::string::npos, tool.console.text().find(pty.path));
-
-  // Later polls and sends find nothing to do: no further line, no waiting.
-  for (int i = 0; i < 1000; ++i) EXPECT_EQ(0, tool.link.readBlock(buffer, 256));
-  tool.link.writeFrame(buffer, 5);
-  EXPECT_LT(msSince(start), 100);
-  EXPECT_EQ(1, lines(tool.console.text()));
-  tool.link.disconnect();
-  EXPECT_EQ(1, lines(tool.console.text()));
-}
-
-TEST(Connection, DeviceGoneWhileWritingDisconnectsOnce) {
-  Pty pty;
-  Tool tool;
-  ASSERT_EQ("", tool.link.connect(pty.path, 0));
-  pty.closeMaster();
-  const uint8_t sndNke[] = {0x10, 0x40, 0xFB, 0x3B, 0x16};
-  tool.link.writeFrame(sndNke, 5);
-  EXPECT_FALSE(tool.link.connected());
-  EXPECT_EQ("Serial not connected.", tool.fields.status);
-  tool.link.writeFrame(sndNke, 5);
-  EXPECT_EQ(1, lines(tool.console.text()));
-}
-
-TEST(Connection, PortInUseIsRefusedAndLeftToItsHolder) {
-  Pty pty;
-  Tool holder, other;
-  ASSERT_EQ("", holder.link.connect(pty.path, 1));
-  other.fields.status = "before";
-  EXPECT_EQ("Serial Error\nError opening COM port " + pty.path, other.link.connect(pty.path, 1));
-  EXPECT_FALSE(other.link.connected());
-  EXPECT_EQ("before", other.fields.status);
-  EXPECT_EQ("", other.console.text());
-
-  const uint8_t ack = 0xE5;
-  holder.link.writeFrame(&ack, 1);
-  EXPECT_EQ("E5 ", hex(pty.receive(1)));
-
-  holder.link.disconnect();
-  EXPECT_EQ("", other.link.connect(pty.path, 1));
-}
-
-TEST(Connection, OpenFailuresShowTheirMessageAndKeepTheStatus) {
-  Tool tool;
-  tool.fields.status = "before";
-  EXPECT_EQ("Serial Error\nCOM port /dev/ttyNoSuchPort7 not found", tool.link.connect("/dev/ttyNoSuchPort7", 1));
-  EXPECT_EQ("before", tool.fields.status);
-
-  FILE* f = std::fopen("not-a-tty", "w");
-  ASSERT_NE(nullptr, f);
-  std::fclose(f);
-  EXPECT_EQ("Serial Error\nError getting serial parameters.", tool.link.connect("not-a-tty", 1));
-  EXPECT_FALSE(tool.link.connected());
-  EXPECT_FALSE(tool.link.serialHandle().isOpen());
-  EXPECT_EQ("before", tool.fields.status);
-  EXPECT_EQ("", tool.console.text());
-  ::unlink("not-a-tty");
-}
-
-TEST(Connection, EmptyPortNameIsRefused) {
-  Tool tool;
-  tool.fields.status = "before";
-  const std::string message = tool.link.connect("", 1);
-  EXPECT_EQ(0u, message.rfind("Serial Error\n", 0)) << message;
-  EXPECT_FALSE(tool.link.connected());
-  EXPECT_EQ("before", tool.fields.status);
-
-  // While connected the old port is closed first, as on any Connect.
-  Pty pty;
-  ASSERT_EQ("", tool.link.connect(pty.path, 1));
-  EXPECT_FALSE(tool.link.connect("", 1).empty());
-  EXPECT_FALSE(tool.link.connected());
-  EXPECT_FALSE(tool.link.serialHandle().isOpen());
-  EXPECT_EQ("Serial not connected.", tool.fields.status);
-}
-
-TEST(Connection, ConnectWhileConnectedMovesToTheNewPort) {
-  Pty first, second;
+TEST(Connection, ConnectShowsPortAndRateAndMovesToTheNewPort) {
+  PtyPair first, second;
   Tool tool;
   ASSERT_EQ("", tool.link.connect(first.path, 1));
+  EXPECT_TRUE(tool.link.connected());
+  EXPECT_EQ("Connected to serial [" + first.path + "] baudrate 9600", tool.fields.status);
   EXPECT_EQ("", tool.link.connect(second.path, 0));
   EXPECT_EQ("Connected to serial [" + second.path + "] baudrate 2400", tool.fields.status);
-
-  const uint8_t ack = 0xE5;
-  tool.link.writeFrame(&ack, 1);
+  tool.link.writeFrame(&kAck, 1);
   EXPECT_EQ("E5 ", hex(second.receive(1)));
   EXPECT_EQ("", hex(first.receive(1, 50)));
-  Tool next;  // the first port was released
-  EXPECT_EQ("", next.link.connect(first.path, 1));
+  Tool other;  // the first port was released
+  EXPECT_EQ("", other.link.connect(first.path, 1));
 
-  // A failed reopen still leaves the old port closed.
+  // A failed reopen (the first port is held now) still closes the old port.
   EXPECT_EQ("Serial Error\nError opening COM port " + first.path, tool.link.connect(first.path, 1));
   EXPECT_FALSE(tool.link.connected());
   EXPECT_EQ("Serial not connected.", tool.fields.status);
-  EXPECT_EQ("", next.link.connect(second.path, 1));  // released too
+  EXPECT_EQ("", other.link.connect(second.path, 1));
+
+  // No port in the list: refused, after closing the open one as any Connect does.
+  EXPECT_EQ("Serial Error\nNo COM port selected.", other.link.connect("", 1));
+  EXPECT_FALSE(other.link.connected());
+  EXPECT_FALSE(other.link.serialHandle().isOpen());
+  EXPECT_EQ("Serial not connected.", other.fields.status);
+  EXPECT_EQ("", tool.console.text() + other.console.text());  // status line only
 }
 
-TEST(Connection, DisconnectOnlyActsWhenConnected) {
-  Pty pty;
+TEST(Connection, DisconnectActsOnlyWhenConnected) {
+  PtyPair pty;
   Tool tool;
   tool.fields.status = "untouched";
   tool.link.disconnect();
@@ -224,14 +72,70 @@ TEST(Connection, DisconnectOnlyActsWhenConnected) {
   tool.link.disconnect();
   EXPECT_FALSE(tool.link.connected());
   EXPECT_EQ("Serial not connected.", tool.fields.status);
-  const uint8_t ack = 0xE5;
-  tool.link.writeFrame(&ack, 1);  // skipped while not connected
+  tool.link.writeFrame(&kAck, 1);  // skipped while not connected
   EXPECT_EQ("", hex(pty.receive(1, 50)));
+  ASSERT_TRUE(pty.write({kAck}));
   uint8_t buffer[256];
   EXPECT_EQ(0, tool.link.readBlock(buffer, 256));
   EXPECT_EQ("", tool.console.text());
   Tool other;
   EXPECT_EQ("", other.link.connect(pty.path, 1));
+}
+
+TEST(Connection, RequestAndAnswerTravelOverTheLine) {
+  PtyPair pty;
+  Tool tool;
+  ASSERT_EQ("", tool.link.connect(pty.path, 1));
+  sendReqUd2(tool.ctx);
+  sendReqUd2(tool.ctx);
+  // Exactly these bytes, the same both times: nothing more comes within the wait.
+  EXPECT_EQ("10 5B FB 56 16 10 5B FB 56 16 ", hex(pty.receive(11)));
+
+  // CI 0x72 from meter 12345678, ABC, version 01, type 07, counter record 5.
+  const auto answer = longFrame(0x08, 0x01, {0x72, 0x78, 0x56, 0x34, 0x12, 0x43, 0x04, 0x01, 0x07, 0x2A, 0x00,
+                                             0x00, 0x00, 0x04, 0xFD, 0x08, 0x05, 0x00, 0x00, 0x00});
+  tool.console.clear();
+  answerReceived = 0;
+  ASSERT_TRUE(pty.write(answer));
+  for (const auto start = Clock::now(); !answerReceived && millisecondsSince(start) < 1000;) pollAnswers(tool.ctx);
+  for (int i = 0; i < 5; ++i) pollAnswers(tool.ctx);
+  EXPECT_EQ("<<< Answer\n" + consoleDump(answer) + "Message counter found: 6\n", tool.console.text());
+  EXPECT_EQ("ABC", tool.fields.fieldText(Field::Manufacturer));
+  EXPECT_EQ("12345678", tool.fields.fieldText(Field::IdNumber));
+  EXPECT_EQ("00000006", tool.fields.fieldText(Field::Counter));
+}
+
+TEST(Connection, FarEndClosingDisconnectsOnceWithoutSpinning) {
+  for (bool byWrite : {false, true}) {
+    SCOPED_TRACE(byWrite ? "noticed by a write" : "noticed by a read");
+    PtyPair pty;
+    Tool tool;
+    ASSERT_EQ("", tool.link.connect(pty.path, byWrite ? 0 : 1));
+    // An idle line, or another descriptor of the tty closing, is no hang-up.
+    pty.closeSlave();
+    uint8_t buffer[256];
+    EXPECT_EQ(0, tool.link.readBlock(buffer, 256));
+    EXPECT_TRUE(tool.link.connected());
+
+    pty.closeMaster();
+    const auto start = Clock::now();
+    if (byWrite) {
+      tool.link.writeFrame(&kAck, 1);
+    } else {
+      EXPECT_EQ(0, tool.link.readBlock(buffer, 256));
+    }
+    EXPECT_FALSE(tool.link.connected());
+    EXPECT_EQ("Serial not connected.", tool.fields.status);
+    EXPECT_EQ(1, lines(tool.console.text())) << tool.console.text();
+    EXPECT_NE(std::string::npos, tool.console.text().find(pty.path));
+
+    // Later polls and sends find nothing to do: no further line, no waiting.
+    for (int i = 0; i < 1000; ++i) EXPECT_EQ(0, tool.link.readBlock(buffer, 256));
+    tool.link.writeFrame(&kAck, 1);
+    tool.link.disconnect();
+    EXPECT_LT(millisecondsSince(start), 100);
+    EXPECT_EQ(1, lines(tool.console.text()));
+  }
 }
 
 // A port that opens and then fails to configure, and stays open unless closed.
@@ -246,7 +150,17 @@ class HalfOpenPort : public FakeSerialPort {
   bool halfOpen = false;
 };
 
-TEST(Connection, ConfigurationFailureClosesThePort) {
+TEST(Connection, OpenFailuresGiveTheirBoxTextAndLeaveNoPortOpen) {
+  PtyPair pty;
+  Tool holder, tool;
+  ASSERT_EQ("", holder.link.connect(pty.path, 1));
+  tool.fields.status = "before";
+  EXPECT_EQ("Serial Error\nCOM port /dev/ttyNoSuchPort7 not found", tool.link.connect("/dev/ttyNoSuchPort7", 1));
+  EXPECT_EQ("Serial Error\nError opening COM port " + pty.path, tool.link.connect(pty.path, 1));
+  EXPECT_FALSE(tool.link.connected());
+  EXPECT_EQ("before", tool.fields.status);
+  EXPECT_EQ("", tool.console.text());
+
   const struct {
     SerialOpenResult result;
     const char* message;
@@ -256,6 +170,7 @@ TEST(Connection, ConfigurationFailureClosesThePort) {
       {SerialOpenResult::SetTimeoutsFailed, "Serial Error\nError setting timeouts."},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.message);
     FakeConsole console;
     Output out{&console};
     FakeFields fields;
@@ -264,12 +179,12 @@ TEST(Connection, ConfigurationFailureClosesThePort) {
     port->openResult = c.result;
     Connection link{std::unique_ptr<SerialPort>(port), out, fields};
     EXPECT_EQ(c.message, link.connect("COM4", 1));
-    EXPECT_FALSE(port->halfOpen) << c.message;
+    EXPECT_FALSE(port->halfOpen);
     EXPECT_FALSE(link.connected());
-    EXPECT_EQ("before", fields.status);
     // The next Connect finds no open port, so it does not report closing one.
     link.connect("COM4", 1);
     EXPECT_EQ("before", fields.status);
+    EXPECT_EQ("", console.text());
   }
 }
 

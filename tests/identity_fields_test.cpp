@@ -10,66 +10,55 @@
 
 namespace {
 
-std::string parsed(const char* text, int capacity, int32_t* count = nullptr) {
-  uint8_t out[24];
-  std::memset(out, 0xCC, sizeof out);
-  const int32_t n = parseHex(text, out, capacity);
-  if (count) *count = n;
-  // Include the guard bytes just past capacity to show nothing spilled.
-  return hex(out, (size_t)capacity + 2);
-}
-
-TEST(ParseHex, PairsOfDigitsInEitherCase) {
-  int32_t n = 0;
-  EXPECT_EQ(parsed("0aFf19", 3, &n), "0A FF 19 CC CC ");
-  EXPECT_EQ(n, 3);
-  EXPECT_EQ(parsed("123", 2, &n), "12 CC CC CC ");
-  EXPECT_EQ(n, 1);
-  EXPECT_EQ(parsed("", 2, &n), "CC CC CC CC ");
-  EXPECT_EQ(n, 0);
-  EXPECT_EQ(parsed("7", 1, &n), "CC CC CC ");
-  EXPECT_EQ(n, 0);
-}
-
-TEST(ParseHex, NonHexCharactersCountAsZero) {
-  int32_t n = 0;
-  EXPECT_EQ(parsed("G1zz -9x", 4, &n), "01 00 00 90 CC CC ");
-  EXPECT_EQ(n, 4);
-  EXPECT_EQ(parsed("\xFF\x80", 1, &n), "00 CC CC ");
-}
-
-TEST(ParseHex, NeverWritesPastCapacity) {
-  int32_t n = 0;
-  const std::string longText(1000, 'A');
-  EXPECT_EQ(parsed(longText.c_str(), 4, &n), "AA AA AA AA CC CC ");
-  EXPECT_EQ(n, 4);
-  EXPECT_EQ(parsed("1122", 0, &n), "CC CC ");
-  EXPECT_EQ(n, 0);
+TEST(ParseHex, PairsOfDigitsNeverPastCapacity) {
+  const std::string thousandA(1000, 'A');
+  const struct {
+    const char* text;
+    int capacity;
+    int32_t count;
+    const char* bytes;  // the capacity and two guard bytes after it
+  } cases[] = {
+      {"0aFf19", 3, 3, "0A FF 19 CC CC "},
+      {"123", 2, 1, "12 CC CC CC "},  // a trailing odd digit is dropped
+      {"", 2, 0, "CC CC CC CC "},
+      {"7", 1, 0, "CC CC CC "},
+      {"G1zz -9x", 4, 4, "01 00 00 90 CC CC "},  // other characters count as 0
+      {"\xFF\x80", 1, 1, "00 CC CC "},
+      {thousandA.c_str(), 4, 4, "AA AA AA AA CC CC "},
+      {"1122", 0, 0, "CC CC "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string("\"") + c.text + "\"");
+    uint8_t out[8];
+    std::memset(out, 0xCC, sizeof out);
+    EXPECT_EQ(parseHex(c.text, out, c.capacity), c.count);
+    EXPECT_EQ(hex(out, (size_t)c.capacity + 2), c.bytes);
+  }
   EXPECT_EQ(parseHex(nullptr, nullptr, 4), 0);
 }
 
 TEST(EncodeManufacturer, ThreeLettersInFiveBitsEach) {
-  EXPECT_EQ(encodeManufacturer("ABC"), 0x0443);
-  EXPECT_EQ(encodeManufacturer("ZZZ"), 26 * 1024 + 26 * 32 + 26);
-  EXPECT_EQ(encodeManufacturer("ABCDEF"), 0x0443);  // only three count
-  // Letters are taken as they are, signed, without checks.
-  EXPECT_EQ(encodeManufacturer("abc"), 33 * 1024 + 34 * 32 + 35);
-  EXPECT_EQ(encodeManufacturer("\xC1@@"), (-63 - 64) * 1024);
-}
-
-TEST(EncodeManufacturer, ShortTextStopsAtItsEnd) {
-  // Missing letters count as 0: the terminator and what lies past it are not read.
-  char text[4] = {'A', 'B', 0, 'Z'};
-  EXPECT_EQ(encodeManufacturer(text), 1 * 1024 + 2 * 32);
-  text[1] = 0;
-  EXPECT_EQ(encodeManufacturer(text), 1 * 1024);
-  EXPECT_EQ(encodeManufacturer(""), 0);
-  EXPECT_EQ(encodeManufacturer(nullptr), 0);
+  const char shortText[4] = {'A', 'B', 0, 'Z'};  // nothing past the terminator is read
+  const struct {
+    const char* text;
+    int32_t code;
+  } cases[] = {
+      {"ABC", 0x0443},
+      {"ZZZ", 26 * 1024 + 26 * 32 + 26},
+      {"ABCDEF", 0x0443},                    // only three count
+      {"abc", 33 * 1024 + 34 * 32 + 35},     // taken as they are, no checks
+      {"\xC1@@", (-63 - 64) * 1024},         // signed characters
+      {shortText, 1 * 1024 + 2 * 32},        // missing letters count as 0
+      {"A", 1 * 1024},
+      {"", 0},
+      {nullptr, 0},
+  };
+  for (const auto& c : cases) EXPECT_EQ(encodeManufacturer(c.text), c.code) << (c.text ? c.text : "null");
 }
 
 struct IdentityFields : ::testing::Test {
   FakeFields fields;
-  void set(Field f, const char* text) { fields.setFieldText(f, text); }
+  void set(Field f, const std::string& text) { fields.setFieldText(f, text); }
 };
 
 TEST_F(IdentityFields, FieldsFillTheStores) {
@@ -86,6 +75,11 @@ TEST_F(IdentityFields, FieldsFillTheStores) {
   EXPECT_EQ(hex(communicationKey, 16), "00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F ");
   EXPECT_EQ(invocationCounter, 1u);
   EXPECT_EQ(accessNumber, 17);
+
+  set(Field::Manufacturer, "\xFF\xFF\xFF");  // (-65) * 1057 = -68705: its low 16 bits
+  readIdentityFields(fields);
+  EXPECT_EQ(meterAddress[0], (uint8_t)(-68705 & 0xFF));
+  EXPECT_EQ(meterAddress[1], (uint8_t)((-68705 >> 8) & 0xFF));
 }
 
 TEST_F(IdentityFields, CounterIsBigEndianAndForgiving) {
@@ -104,7 +98,7 @@ TEST_F(IdentityFields, CounterIsBigEndianAndForgiving) {
 
 TEST_F(IdentityFields, ShortOrLongTextsNeverLeaveEarlierBytes) {
   set(Field::IdNumber, "AABBCCDD");
-  set(Field::Key, std::string(32, 'F').c_str());
+  set(Field::Key, std::string(32, 'F'));
   set(Field::Version, "41");
   set(Field::DeviceType, "07");
   readIdentityFields(fields);
@@ -119,21 +113,11 @@ TEST_F(IdentityFields, ShortOrLongTextsNeverLeaveEarlierBytes) {
   EXPECT_EQ(meterAddress[6], 0x00);
   EXPECT_EQ(meterAddress[7], 0x07);
 
-  set(Field::IdNumber, std::string(500, '9').c_str());
-  set(Field::Key, std::string(500, 'e').c_str());
+  set(Field::IdNumber, std::string(500, '9'));
+  set(Field::Key, std::string(500, 'e'));
   readIdentityFields(fields);
   EXPECT_EQ(hex(meterIdBytes, 4), "99 99 99 99 ");
   EXPECT_EQ(hex(communicationKey, 16), "EE EE EE EE EE EE EE EE EE EE EE EE EE EE EE EE ");
-}
-
-TEST_F(IdentityFields, ManufacturerCodeKeepsItsLow16Bits) {
-  set(Field::Manufacturer, "\xFF\xFF\xFF");  // (-65) * 1057 = -68705
-  readIdentityFields(fields);
-  EXPECT_EQ(meterAddress[0], (uint8_t)(-68705 & 0xFF));
-  EXPECT_EQ(meterAddress[1], (uint8_t)((-68705 >> 8) & 0xFF));
-  set(Field::Manufacturer, "A");
-  readIdentityFields(fields);
-  EXPECT_EQ(hex(meterAddress, 2), "00 04 ");
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
-// SND_NKE and REQ_UD2: the bytes on the line, the console and the status line.
+// SND_NKE and REQ_UD2: the bytes written, the console and the status line.
+// The bytes on a real line are checked in connection_test.
 #include "commands/link_requests.h"
 
 #include <gtest/gtest.h>
@@ -8,40 +9,28 @@
 
 namespace {
 
-const std::string kReqUd2Dump = "0x10 0x5B 0xFB 0x56 0x16 \n";
-const std::string kSndNkeDump = "0x10 0x40 0xFB 0x3B 0x16 \n";
-
-TEST(LinkRequests, ReqUd2PutsTheSameFiveBytesOnTheLineEachTime) {
-  Harness h;
-  h.connect();
-  sendReqUd2(h.ctx);
-  EXPECT_EQ(hex(h.port->written), "10 5B FB 56 16 ");
-  sendReqUd2(h.ctx);
-  EXPECT_EQ(hex(h.port->written), "10 5B FB 56 16 10 5B FB 56 16 ");
-  EXPECT_EQ(h.console.text(), ">>> REQ_UD2\n" + kReqUd2Dump + ">>> REQ_UD2\n" + kReqUd2Dump);
-  EXPECT_EQ(h.fields.status, "REQ_UD2 sent.");
-}
-
-TEST(LinkRequests, HeadingAndDumpArePrintedInTheSentStyle) {
-  Harness h;
-  h.connect();
-  sendSndNke(h.ctx);
-  EXPECT_EQ(hex(h.port->written), "10 40 FB 3B 16 ");
-  ASSERT_FALSE(h.console.pieces().empty());
-  EXPECT_EQ(h.console.pieces().front().text, ">>> SND_NKE\n");
-  for (const auto& piece : h.console.pieces()) EXPECT_EQ(piece.style, STYLE_SENT) << piece.text;
-  EXPECT_EQ(h.fields.status, "SND_NKE sent.");
-}
-
-TEST(LinkRequests, WithoutConnectionPrintedButNothingWritten) {
-  Harness h;
-  sendSndNke(h.ctx);
-  EXPECT_TRUE(h.port->written.empty());
-  EXPECT_EQ(h.console.text(), ">>> SND_NKE\n" + kSndNkeDump);
-  EXPECT_EQ(h.fields.status, "SND_NKE sent.");
-  sendReqUd2(h.ctx);
-  EXPECT_TRUE(h.port->written.empty());
-  EXPECT_EQ(h.fields.status, "REQ_UD2 sent.");
+TEST(LinkRequests, PrintedAndReportedSentWrittenOnlyWhileConnected) {
+  const struct {
+    void (*send)(ToolContext&);
+    const char* bytes;
+    const char* console;
+    const char* status;
+  } requests[] = {
+      {sendSndNke, "10 40 FB 3B 16 ", ">>> SND_NKE\n0x10 0x40 0xFB 0x3B 0x16 \n", "SND_NKE sent."},
+      {sendReqUd2, "10 5B FB 56 16 ", ">>> REQ_UD2\n0x10 0x5B 0xFB 0x56 0x16 \n", "REQ_UD2 sent."},
+  };
+  for (bool connected : {true, false}) {
+    for (const auto& r : requests) {
+      SCOPED_TRACE(std::string(r.status) + (connected ? " connected" : " not connected"));
+      Harness h;
+      if (connected) h.connect();
+      r.send(h.ctx);
+      EXPECT_EQ(hex(h.port->written), connected ? r.bytes : "");
+      EXPECT_EQ(h.console.text(), r.console);
+      for (const auto& piece : h.console.pieces()) EXPECT_EQ(piece.style, STYLE_SENT) << piece.text;
+      EXPECT_EQ(h.fields.status, r.status);
+    }
+  }
 }
 
 TEST(LinkRequests, RequestArmsReceiverAndDropsHalfReceivedAnswer) {

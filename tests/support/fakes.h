@@ -151,6 +151,14 @@ inline std::string hex(const uint8_t* bytes, size_t n) {
 }
 inline std::string hex(const std::vector<uint8_t>& bytes) { return hex(bytes.data(), bytes.size()); }
 
+// The console text of a byte dump: "0x%02X " per byte, 16 a line, one line end after the last.
+inline std::string consoleDump(const uint8_t* bytes, size_t n) {
+  std::string s;
+  for (size_t i = 0; i < n; ++i) s += "0x" + hex(bytes + i, 1) + (i % 16 == 15 ? "\n" : "");
+  return s + "\n";
+}
+inline std::string consoleDump(const std::vector<uint8_t>& bytes) { return consoleDump(bytes.data(), bytes.size()); }
+
 // A long frame built independently of the tool's builder (for answers).
 inline std::vector<uint8_t> longFrame(uint8_t control, uint8_t address, const std::vector<uint8_t>& data) {
   std::vector<uint8_t> f{0x68, (uint8_t)(data.size() + 2), (uint8_t)(data.size() + 2), 0x68, control, address};
