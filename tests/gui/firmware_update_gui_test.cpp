@@ -82,7 +82,7 @@ class FirmwareUpdateGui : public WindowTest {
     return order;
   }
 
-  PtyPair pty{true};
+  PtyPair pty;
   PtyDongle dongle{pty};
   uint32_t counter = 0;
 };
