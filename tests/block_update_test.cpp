@@ -2,168 +2,139 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
-#include "firmware/firmware_image.h"
 #include "firmware/update_wait.h"
 #include "tests/support/dongle_model.h"
 #include "tests/support/fakes.h"
 
 namespace {
 
-class BlockUpdate : public ::testing::Test {
- protected:
-  void run(uint32_t length) {
-    image = prepareUpdate(length);
-    encryptionOn = 0;
-    h.ctx.progress = &progress;
-    result = runBlockUpdate(h.ctx);
-  }
-  std::vector<const SeenTelegram*> blocks() const { return dongle.of(SeenTelegram::BlockCommand, 0x32); }
+const std::string kReqUd2Line = ">>> REQ_UD2\n";
 
-  Harness h;
-  DongleModel dongle{h};
-  RecordingProgress progress;
-  std::vector<uint8_t> image;
-  UpdateResult result = UpdateResult::NoFirmware;
-};
-
-TEST_F(BlockUpdate, CommandsRunInOrderWithTheirExactTelegrams) {
-  run(300);
-  ASSERT_EQ(result, UpdateResult::Finished);
-  EXPECT_EQ(stepNames(dongle), words("31 30 REQ 32:0 REQ 32:1 REQ 32:2 REQ 33 36 REQ REQ 34"));
-  const auto& s = dongle.seen;
-  EXPECT_EQ(hex(s[0].userData), "5A 00 00 00 00 08 FD F7 31 ");
-  EXPECT_EQ(hex(s[1].userData), "5A 01 00 00 00 0D FD F7 30 05 2C 01 00 00 80 ");
-  EXPECT_EQ(hex(s[2].frame), "10 5B FB 56 16 ");
-  EXPECT_EQ(hex(s[9].userData), "5A 05 00 00 00 0D FD F7 33 00 ");
-  EXPECT_EQ(hex(s[10].userData), "5A 06 00 00 00 08 FD F7 36 ");
-  EXPECT_EQ(hex(s[13].userData), "5A 07 00 00 00 0D FD F7 34 00 ");
-  // The last block: header, LVAR 0x2E, block 2, then the 44 bytes from 256.
-  std::vector<uint8_t> last{0x5A, 0x04, 0x00, 0x00, 0x00, 0x0D, 0xFD, 0xF7, 0x32, 0x2E, 0x02, 0x00};
-  last.insert(last.end(), image.begin() + 256, image.end());
-  EXPECT_EQ(hex(s[7].userData), hex(last));
-  // The 1000 ms pause lies between validate and the block status request.
-  EXPECT_EQ(s[9].pausedMsBefore, 0);
-  EXPECT_EQ(s[10].pausedMsBefore, 1000);
-  EXPECT_EQ(h.pump.pausedMs, 1000);
-
-  EXPECT_EQ(sentHeadings(h.console),
-            (std::vector<std::string>{">>> FW upgrade request for readout status report.\n",
-                                      ">>> FW upgrade send start.\n", ">>> REQ_UD2\n",
-                                      blockLine(0, 300, bitwiseCrc32(image.data(), 128)), ">>> REQ_UD2\n",
-                                      blockLine(128, 300, bitwiseCrc32(image.data(), 256)), ">>> REQ_UD2\n",
-                                      blockLine(256, 300, bitwiseCrc32(image.data(), 300)), ">>> REQ_UD2\n",
-                                      ">>> FW upgrade send validate.\n",
-                                      ">>> FW upgrade request for readout block status report.\n",
-                                      ">>> REQ_UD2\n", ">>> REQ_UD2\n", ">>> FW upgrade send activate.\n"}));
-  EXPECT_EQ(consoleLines(h.console, STYLE_SENT).back(),
-            "Dongle is now reprogramming, please reselect Dongle and check result.\n");
-  EXPECT_EQ(consoleLines(h.console, STYLE_PROGRESS),
-            std::vector<std::string>{"Starting firmware update, unencrypted QOR protocol.\n"});
-  EXPECT_EQ(h.fields.status, "Connected to serial [/dev/ttyFAKE0] baudrate 9600");  // REQ_UD2 leaves it
+std::vector<uint8_t> userData(uint8_t accessNumber, uint8_t command, const std::vector<uint8_t>& params = {}) {
+  std::vector<uint8_t> data{0x5A, accessNumber, 0x00, 0x00, 0x00};
+  const std::vector<uint8_t> record = blockRecord(command, params);
+  data.insert(data.end(), record.begin(), record.end());
+  return data;
 }
 
-TEST_F(BlockUpdate, BlocksCarryEveryImageSizeWithTheirCrc) {
-  for (uint32_t length : {0u, 7u, 200u, 300u, 384u, 2048u, 131104u}) {
+// For every image size (300 bytes is the worked example): the steps in order
+// with their exact telegrams, every block's running CRC in its heading, each
+// heading followed by its frame's dump, the 1000 ms pause between validate
+// and the block status request, and the image as the dongle reassembles it.
+TEST(BlockUpdate, EveryImageSizeRunsTheStepsWithExactTelegramsAndCrcs) {
+  for (uint32_t length : kImageSizes) {
     SCOPED_TRACE(length);
-    Harness harness;
-    DongleModel model(harness);
-    const std::vector<uint8_t> bytes = prepareUpdate(length);
-    encryptionOn = 0;
-    ASSERT_EQ(runBlockUpdate(harness.ctx), UpdateResult::Finished);
-
-    const std::vector<const SeenTelegram*> sent = model.of(SeenTelegram::BlockCommand, 0x32);
-    ASSERT_EQ(sent.size(), (length + 127) / 128);
-    std::vector<std::string> lines;
+    UpdateRig rig;
+    ASSERT_EQ(rig.run(length, runBlockUpdate), UpdateResult::Finished);
+    const uint32_t count = (length + 127) / 128;
+    std::vector<std::string> steps = words("31 30 REQ"), headings;
+    std::vector<std::vector<uint8_t>> sent{
+        userData(0, 0x31), userData(1, 0x30, {(uint8_t)length, (uint8_t)(length >> 8), (uint8_t)(length >> 16), 0, 0x80}),
+        {}};
+    headings = {">>> FW upgrade request for readout status report.\n", ">>> FW upgrade send start.\n", kReqUd2Line};
     uint32_t crc = 0;
-    for (size_t k = 0; k < sent.size(); ++k) {
-      const uint32_t offset = (uint32_t)(128 * k), n = std::min(128u, length - offset);
-      EXPECT_EQ(sent[k]->block, (int)k);
-      EXPECT_EQ(sent[k]->userData.size(), 12 + n);
-      EXPECT_EQ(sent[k]->params.size(), n + 2);  // LVAR
-      crc = bitwiseCrc32(bytes.data() + offset, n, crc);
-      lines.push_back(blockLine(offset, length, crc));
+    for (uint32_t k = 0; k < count; ++k) {
+      const uint32_t offset = 128 * k, n = std::min(128u, length - offset);
+      crc = bitwiseCrc32(rig.image.data() + offset, n, crc);
+      steps.insert(steps.end(), {"32:" + std::to_string(k), "REQ"});
+      sent.insert(sent.end(), {userData((uint8_t)(2 + k), 0x32, blockParams(rig.image, (int)k)), {}});
+      headings.insert(headings.end(), {blockLine(offset, length, crc), kReqUd2Line});
     }
-    std::vector<std::string> data;
-    for (const std::string& line : sentHeadings(harness.console))
-      if (line.rfind(">>> Send FW data", 0) == 0) data.push_back(line);
-    EXPECT_EQ(data, lines);
-    EXPECT_EQ(model.image, bytes);
-    const SeenTelegram& start = model.seen[1];
-    EXPECT_EQ(hex(std::vector<uint8_t>(start.params.begin(), start.params.begin() + 4)),
-              hex({(uint8_t)length, (uint8_t)(length >> 8), (uint8_t)(length >> 16), 0}));
-    if (length == 0) {
-      EXPECT_EQ(stepNames(model), words("31 30 REQ 33 36 REQ REQ 34"));
+    for (const std::string& s : words("33 36 REQ REQ 34")) steps.push_back(s);
+    sent.insert(sent.end(), {userData((uint8_t)(2 + count), 0x33), userData((uint8_t)(3 + count), 0x36), {}, {},
+                             userData((uint8_t)(4 + count), 0x34)});
+    headings.insert(headings.end(), {">>> FW upgrade send validate.\n",
+                                     ">>> FW upgrade request for readout block status report.\n", kReqUd2Line,
+                                     kReqUd2Line, ">>> FW upgrade send activate.\n"});
+
+    ASSERT_EQ(stepNames(rig.dongle), steps);
+    for (size_t i = 0; i < sent.size(); ++i) {
+      const SeenTelegram& t = rig.dongle.seen[i];
+      if (t.kind == SeenTelegram::ReqUd2)
+        ASSERT_EQ(hex(t.frame), "10 5B FB 56 16 ");
+      else
+        ASSERT_EQ(hex(t.userData), hex(sent[i])) << "telegram " << i;
     }
+    EXPECT_EQ(styledText(rig.h.console, STYLE_SENT),
+              transcript(headings, rig.dongle) +
+                  "Dongle is now reprogramming, please reselect Dongle and check result.\n");
+    EXPECT_EQ(consoleLines(rig.h.console, STYLE_PROGRESS),
+              std::vector<std::string>{"Starting firmware update, unencrypted QOR protocol.\n"});
+    EXPECT_EQ(rig.dongle.image, rig.image);
+    const size_t validate = 3 + 2 * count;
+    EXPECT_EQ(rig.dongle.seen[validate].pausedMsBefore, 0);
+    EXPECT_EQ(rig.dongle.seen[validate + 1].pausedMsBefore, 1000);
+    EXPECT_EQ(rig.h.pump.pausedMs, 1000);
+    EXPECT_EQ(rig.h.fields.status, "Connected to serial [/dev/ttyFAKE0] baudrate 9600");  // REQ_UD2 leaves it
   }
 }
 
-TEST_F(BlockUpdate, LostAcknowledgementRepeatsTheBlockAfterItsReport) {
+// The block is sent again after its REQ_UD2 exchange, with the same offset and
+// block number, and enters the running CRC a second time.
+TEST(BlockUpdate, LostAcknowledgementRepeatsTheBlockAfterItsReport) {
+  UpdateRig rig;
   int blockOneSends = 0;
-  dongle.policy = [&](const SeenTelegram& t, size_t) { return Reply{t.block != 1 || ++blockOneSends > 1, 20}; };
-  run(300);
-  ASSERT_EQ(result, UpdateResult::Finished);
-  EXPECT_EQ(stepNames(dongle), words("31 30 REQ 32:0 REQ 32:1 REQ 32:1 REQ 32:2 REQ 33 36 REQ REQ 34"));
-  ASSERT_EQ(blocks().size(), 4u);
-  EXPECT_EQ(blocks()[2]->payload, blocks()[1]->payload);
-  EXPECT_EQ(blocks()[2]->accessNumber, blocks()[1]->accessNumber + 1);
-  // The repeated block enters the running CRC a second time.
-  std::vector<uint8_t> fed(image.begin(), image.begin() + 256);
-  fed.insert(fed.end(), image.begin() + 128, image.begin() + 256);
-  const std::vector<std::string> headings = sentHeadings(h.console);
+  rig.dongle.policy = [&](const SeenTelegram& t, size_t) { return Reply{t.block != 1 || ++blockOneSends > 1}; };
+  ASSERT_EQ(rig.run(300, runBlockUpdate), UpdateResult::Finished);
+  EXPECT_EQ(stepNames(rig.dongle), words("31 30 REQ 32:0 REQ 32:1 REQ 32:1 REQ 32:2 REQ 33 36 REQ REQ 34"));
+  const std::vector<const SeenTelegram*> blocks = rig.dongle.of(SeenTelegram::BlockCommand, 0x32);
+  EXPECT_EQ(blocks[2]->payload, blocks[1]->payload);
+  EXPECT_EQ(blocks[2]->accessNumber, blocks[1]->accessNumber + 1);
+  std::vector<uint8_t> fed(rig.image.begin(), rig.image.begin() + 256);
+  fed.insert(fed.end(), rig.image.begin() + 128, rig.image.begin() + 256);
+  const std::vector<std::string> headings = sentHeadings(rig.h.console);
   EXPECT_EQ(headings[5], blockLine(128, 300, bitwiseCrc32(fed.data(), 256)));
   EXPECT_EQ(headings[7], blockLine(128, 300, bitwiseCrc32(fed.data(), 384)));
-  EXPECT_EQ(dongle.image, image);
+  EXPECT_EQ(rig.dongle.image, rig.image);
 }
 
-TEST_F(BlockUpdate, SilentDongleEndsAtTheFirstStepAfterTheBound) {
-  dongle.silent = true;
-  run(300);
-  EXPECT_EQ(result, UpdateResult::NoAnswer);
-  EXPECT_EQ(stepNames(dongle), std::vector<std::string>(COMMAND_SEND_LIMIT, "31"));
-  EXPECT_EQ(h.pump.polls, (long)COMMAND_SEND_LIMIT * ANSWER_BUDGET);
-  EXPECT_EQ(consoleLines(h.console, STYLE_PROGRESS).back(),
-            "No answer from the dongle at status report request; update stopped.\n");
-}
-
-TEST_F(BlockUpdate, NeverAcknowledgedBlockEndsAtTheBound) {
-  dongle.policy = [](const SeenTelegram& t, size_t) { return Reply{t.block != 2, 20}; };
-  run(300);
-  EXPECT_EQ(result, UpdateResult::NoAnswer);
-  std::vector<std::string> expected = words("31 30 REQ 32:0 REQ 32:1 REQ");
-  for (int i = 0; i < CHUNK_SEND_LIMIT; ++i) {
-    expected.push_back("32:2");
-    if (i + 1 < CHUNK_SEND_LIMIT) expected.push_back("REQ");
+// Whichever step the dongle stops answering, the bound ends the sequence
+// there with a line that names the step.
+TEST(BlockUpdate, SilenceAtAnyStepEndsAtTheBoundWithItsLine) {
+  std::vector<std::string> blockTwo = words("31 30 REQ 32:0 REQ 32:1 REQ"), reportAfterZero = words("31 30 REQ 32:0");
+  for (int i = 0; i < CHUNK_SEND_LIMIT; ++i) blockTwo.insert(blockTwo.end(), {"32:2", "REQ"});
+  blockTwo.pop_back();
+  reportAfterZero.insert(reportAfterZero.end(), COMMAND_SEND_LIMIT, "REQ");
+  const struct {
+    std::function<Reply(const SeenTelegram&, size_t)> policy;
+    std::vector<std::string> steps;
+    const char* step;
+  } cases[] = {
+      {[](const SeenTelegram&, size_t) { return Reply{false}; }, std::vector<std::string>(COMMAND_SEND_LIMIT, "31"),
+       "status report request"},
+      {[](const SeenTelegram& t, size_t) { return Reply{t.block != 2}; }, blockTwo, "block 3 of 3"},
+      {[](const SeenTelegram& t, size_t i) { return Reply{t.kind != SeenTelegram::ReqUd2 || i < 3}; },
+       reportAfterZero, "REQ_UD2 after block 1 of 3"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.step);
+    UpdateRig rig;
+    rig.dongle.policy = c.policy;
+    EXPECT_EQ(rig.run(300, runBlockUpdate), UpdateResult::NoAnswer);
+    EXPECT_EQ(stepNames(rig.dongle), c.steps);
+    EXPECT_EQ(consoleLines(rig.h.console, STYLE_PROGRESS).back(),
+              "No answer from the dongle at " + std::string(c.step) + "; update stopped.\n");
+    if (c.steps[0] == c.steps[1]) {
+      EXPECT_EQ(rig.h.pump.polls, (long)COMMAND_SEND_LIMIT * ANSWER_BUDGET);
+    }
   }
-  EXPECT_EQ(stepNames(dongle), expected);
-  EXPECT_EQ(consoleLines(h.console, STYLE_PROGRESS).back(),
-            "No answer from the dongle at block 3 of 3; update stopped.\n");
 }
 
-TEST_F(BlockUpdate, UnansweredReportNamesTheBlockBefore) {
-  dongle.policy = [](const SeenTelegram& t, size_t index) {
-    return Reply{t.kind != SeenTelegram::ReqUd2 || index < 3, 20};
+TEST(BlockUpdate, CancelDuringABlockStopsThere) {
+  UpdateRig rig;
+  rig.dongle.onPoll = [&](long) {
+    if (rig.dongle.of(SeenTelegram::BlockCommand, 0x32).size() == 2) rig.progress.cancel = true;
   };
-  run(300);
-  EXPECT_EQ(result, UpdateResult::NoAnswer);
-  EXPECT_EQ(consoleLines(h.console, STYLE_PROGRESS).back(),
-            "No answer from the dongle at REQ_UD2 after block 1 of 3; update stopped.\n");
-}
-
-TEST_F(BlockUpdate, CancelDuringABlockStopsThere) {
-  dongle.onPoll = [&](long) {
-    if (blocks().size() == 2) progress.cancel = true;
-  };
-  run(2048);
-  EXPECT_EQ(result, UpdateResult::Cancelled);
-  EXPECT_EQ(stepNames(dongle), words("31 30 REQ 32:0 REQ 32:1"));
-  EXPECT_EQ(consoleLines(h.console, STYLE_PROGRESS).back(), "Firmware update cancelled at block 2 of 16.\n");
-  EXPECT_EQ(progress.started, std::vector<std::string>{"unencrypted QOR protocol/16"});
-  EXPECT_EQ(progress.lastDone, 1u);
-  EXPECT_EQ(progress.finished, 1);
+  EXPECT_EQ(rig.run(2048, runBlockUpdate), UpdateResult::Cancelled);
+  EXPECT_EQ(stepNames(rig.dongle), words("31 30 REQ 32:0 REQ 32:1"));
+  EXPECT_EQ(consoleLines(rig.h.console, STYLE_PROGRESS).back(), "Firmware update cancelled at block 2 of 16.\n");
+  EXPECT_EQ(rig.progress.started, std::vector<std::string>{"unencrypted QOR protocol/16"});
+  EXPECT_EQ(rig.progress.lastDone, 1u);
+  EXPECT_EQ(rig.progress.finished, 1);
 }
 
 }  // namespace

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -24,134 +26,119 @@ std::string counterText(uint32_t counter) {
   return text;
 }
 
-class EncryptedUpdate : public ::testing::Test {
- protected:
-  // Runs the update command with encryption on (the stores come from the fields).
-  void run(uint32_t length) {
-    image = prepareUpdate(length);
-    h.ctx.progress = &progress;
-    result = runFirmwareUpdate(h.ctx);
-  }
-  std::vector<const SeenTelegram*> blocks() const { return dongle.of(SeenTelegram::BlockCommand, 0x32); }
-  std::vector<int> blockNumbers() const { return dongle.blockSequence(); }
-  static std::vector<int> range(int from, int to) {
-    std::vector<int> v;
-    for (int i = from; i <= to; ++i) v.push_back(i);
-    return v;
-  }
-  static std::vector<int> join(std::vector<int> a, const std::vector<int>& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-  }
-
-  Harness h;
-  DongleModel dongle{h};
-  RecordingProgress progress;
-  std::vector<uint8_t> image;
-  UpdateResult result = UpdateResult::NoFirmware;
-};
-
-TEST_F(EncryptedUpdate, TelegramsAreProtectedAndLaidOutAsTheDongleExpects) {
-  dongle.markCounterField = true;
-  run(300);
-  ASSERT_EQ(result, UpdateResult::Finished);
-  EXPECT_EQ(stepNames(dongle), words("31 REQ 30 REQ 32:0 REQ 32:1 REQ 32:2 REQ 33 REQ 34"));
-  uint8_t access = 0;
-  for (const SeenTelegram& t : dongle.seen) {
-    if (t.kind == SeenTelegram::ReqUd2) {
-      EXPECT_EQ(hex(t.frame), "10 5B FB 56 16 ");
-      EXPECT_EQ(t.counterFieldAfter, "?");
-      continue;
-    }
-    SCOPED_TRACE(hex(t.plain));
-    ASSERT_TRUE(t.macOk);
-    const std::vector<uint8_t>& p = t.plain;
-    EXPECT_EQ(hex(bytes(p, 0, 9)), "90 0F 00 2C 25 01 00 00 00 ");
-    EXPECT_NE(hex(bytes(t.userData, 9, 8)), "FF FF FF FF FF FF FF FF ");
-    // Long header from the fields BRV / 01020304 / 40 / 03, then access number.
-    EXPECT_EQ(hex(bytes(p, 17, 9)), "5B 04 03 02 01 56 0A 40 03 ");
-    EXPECT_EQ(t.accessNumber, access++);
-    EXPECT_EQ(p[27], 0x00);
-    EXPECT_EQ(p[28], p.size() - 31);
-    EXPECT_EQ(hex(bytes(p, 29, 2)), "07 10 ");
-    EXPECT_NE(bytes(t.userData, 31, p.size() - 31), bytes(p, 31, p.size() - 31));  // sent encrypted
-    EXPECT_EQ(t.counterFieldAfter, t.command == 0x34 ? "?" : "00000001");
-  }
-  const auto& s = dongle.seen;
-  EXPECT_EQ(hex(bytes(s[0].plain, 31, 16)), "2F 2F 08 FD F7 31 2F 2F 2F 2F 2F 2F 2F 2F 2F 2F ");
-  EXPECT_EQ(hex(bytes(s[2].plain, 31, 16)), "2F 2F 0D FD F7 30 05 2C 01 00 00 80 2F 2F 2F 2F ");
-  EXPECT_EQ(hex(bytes(s[10].plain, 31, 16)), "2F 2F 0D FD F7 33 00 2F 2F 2F 2F 2F 2F 2F 2F 2F ");
-  EXPECT_EQ(hex(bytes(s[12].plain, 31, 16)), "2F 2F 0D FD F7 34 00 2F 2F 2F 2F 2F 2F 2F 2F 2F ");
-  for (size_t i : {0, 2, 10, 12}) EXPECT_EQ(s[i].plain.size(), 47u);
-  // Full blocks: E 144, application part 175, frame 183.
-  EXPECT_EQ(s[4].plain[28], 0x90);
-  EXPECT_EQ(s[4].plain.size(), 175u);
-  EXPECT_EQ(s[4].frame.size(), 183u);
-  EXPECT_EQ(hex(bytes(s[6].plain, 31, 9)), "2F 2F 0D FD F7 32 82 01 00 ");
-  // Last block of 44: LVAR 0x2E, E 64, part 95, 11 bytes of filler.
-  const std::vector<uint8_t>& last = s[8].plain;
-  EXPECT_EQ(last.size(), 95u);
-  EXPECT_EQ(last[28], 0x40);
-  EXPECT_EQ(hex(bytes(last, 31, 9)), "2F 2F 0D FD F7 32 2E 02 00 ");
-  EXPECT_EQ(bytes(last, 40, 44), bytes(image, 256, 44));
-  EXPECT_EQ(bytes(last, 84, 11), std::vector<uint8_t>(11, 0x2F));
-
-  EXPECT_EQ(sentHeadings(h.console),
-            (std::vector<std::string>{
-                ">>> FW upgrade request for readout status report.\n", ">>> REQ_UD2\n", ">>> FW upgrade send start.\n",
-                ">>> REQ_UD2\n", blockLine(0, 300, bitwiseCrc32(image.data(), 128)),
-                ">>> REQ_UD2\n", blockLine(128, 300, bitwiseCrc32(image.data(), 256)),
-                ">>> REQ_UD2\n", blockLine(256, 300, bitwiseCrc32(image.data(), 300)),
-                ">>> REQ_UD2\n", ">>> FW upgrade send validate.\n", ">>> REQ_UD2\n", ">>> FW upgrade activate.\n"}));
-  EXPECT_EQ(consoleLines(h.console, STYLE_SENT).back(),
-            "Dongle is now reprogramming, please reselect Dongle and check result.\n");
-  EXPECT_EQ(invocationCounter, 2u);  // one above the counter every telegram carried
+std::vector<int> range(int from, int to, std::vector<int> then = {}) {
+  std::vector<int> v;
+  for (int i = from; i <= to; ++i) v.push_back(i);
+  v.insert(v.end(), then.begin(), then.end());
+  return v;
 }
 
-TEST_F(EncryptedUpdate, EveryImageSizeArrivesWhole) {
-  for (uint32_t length : {0u, 7u, 200u, 300u, 384u, 2048u, 131104u}) {
+// The plain encrypted area: 2F 2F, the command record, 2F up to a multiple of 16.
+std::vector<uint8_t> area(uint8_t command, const std::vector<uint8_t>& params = {}) {
+  std::vector<uint8_t> a{0x2F, 0x2F};
+  const std::vector<uint8_t> record = blockRecord(command, params);
+  a.insert(a.end(), record.begin(), record.end());
+  a.resize((a.size() + 15) / 16 * 16, 0x2F);
+  return a;
+}
+
+// The data telegrams carry the blocks of `sequence` with their exact plain
+// areas, and their headings show the CRC of every block sent so far.
+std::vector<std::string> expectDataPhase(const UpdateRig& rig, const std::vector<int>& sequence) {
+  EXPECT_EQ(rig.dongle.blockSequence(), sequence);
+  const std::vector<const SeenTelegram*> blocks = rig.dongle.of(SeenTelegram::BlockCommand, 0x32);
+  std::vector<std::string> lines, shown;
+  uint32_t crc = 0;
+  for (size_t i = 0; i < blocks.size() && i < sequence.size(); ++i) {
+    const std::vector<uint8_t> params = blockParams(rig.image, sequence[i]);
+    EXPECT_TRUE(blocks[i]->macOk);
+    EXPECT_EQ(hex(bytes(blocks[i]->plain, 31, blocks[i]->plain.size() - 31)), hex(area(0x32, params)));
+    crc = bitwiseCrc32(params.data() + 2, params.size() - 2, crc);
+    lines.push_back(blockLine(128 * sequence[i], (uint32_t)rig.image.size(), crc));
+  }
+  for (const std::string& line : sentHeadings(rig.h.console))
+    if (line.rfind(">>> Send FW data", 0) == 0) shown.push_back(line);
+  EXPECT_EQ(shown, lines);
+  return lines;
+}
+
+// For every image size: the steps in order; every telegram protected (the
+// dongle verifies and decrypts it with OpenSSL) with its AFL, long header,
+// access number, configuration and exact plain area; the counter field set
+// after all but activate and REQ_UD2; each heading followed by its frame's
+// dump; the image reassembled; the counter one higher at the end.
+TEST(EncryptedUpdate, EveryImageSizeGoesOutProtectedWithExactTelegrams) {
+  for (uint32_t length : kImageSizes) {
     SCOPED_TRACE(length);
-    Harness harness;
-    DongleModel model(harness);
-    const std::vector<uint8_t> sent = prepareUpdate(length);
-    ASSERT_EQ(runFirmwareUpdate(harness.ctx), UpdateResult::Finished);
-    const std::vector<const SeenTelegram*> data = model.of(SeenTelegram::BlockCommand, 0x32);
-    ASSERT_EQ(data.size(), (length + 127) / 128);
-    for (size_t k = 0; k < data.size(); ++k) {
-      const uint32_t n = std::min(128u, length - (uint32_t)(128 * k));
-      ASSERT_TRUE(data[k]->macOk);
-      EXPECT_EQ(data[k]->block, (int)k);
-      EXPECT_EQ(data[k]->plain[28], (n + 9 + 15) / 16 * 16);
-      EXPECT_EQ(data[k]->counter, 1u);
+    UpdateRig rig;
+    rig.dongle.markCounterField = true;
+    ASSERT_EQ(rig.run(length, runFirmwareUpdate), UpdateResult::Finished);
+    const uint32_t count = (length + 127) / 128;
+    std::vector<std::string> steps = words("31 REQ 30 REQ");
+    for (uint32_t k = 0; k < count; ++k) steps.insert(steps.end(), {"32:" + std::to_string(k), "REQ"});
+    for (const std::string& s : words("33 REQ 34")) steps.push_back(s);
+    ASSERT_EQ(stepNames(rig.dongle), steps);
+    const std::vector<std::string> dataLines = expectDataPhase(rig, range(0, (int)count - 1));
+
+    const std::map<std::string, std::pair<std::string, std::vector<uint8_t>>> commands = {
+        {"31", {">>> FW upgrade request for readout status report.\n", area(0x31)}},
+        {"30", {">>> FW upgrade send start.\n", area(0x30, {(uint8_t)length, (uint8_t)(length >> 8),
+                                                            (uint8_t)(length >> 16), 0, 0x80})}},
+        {"33", {">>> FW upgrade send validate.\n", area(0x33)}},
+        {"34", {">>> FW upgrade activate.\n", area(0x34)}},
+        {"REQ", {">>> REQ_UD2\n", {}}}};
+    std::vector<std::string> headings;
+    uint8_t access = 0;
+    for (size_t i = 0; i < steps.size(); ++i) {
+      const SeenTelegram& t = rig.dongle.seen[i];
+      SCOPED_TRACE(steps[i]);
+      const bool data = steps[i].rfind("32:", 0) == 0;
+      headings.push_back(data ? dataLines.at(t.block) : commands.at(steps[i]).first);
+      if (t.kind == SeenTelegram::ReqUd2) {
+        EXPECT_EQ(hex(t.frame), "10 5B FB 56 16 ");
+        EXPECT_EQ(t.counterFieldAfter, "?");
+        continue;
+      }
+      ASSERT_TRUE(t.macOk);
+      // AFL with counter 1, the long header from the fields BRV / 01020304 /
+      // 40 / 03, access number, status, E, mode 7, CFE, then the plain area.
+      const std::vector<uint8_t>& p = t.plain;
+      const std::vector<uint8_t> plainArea = data ? area(0x32, blockParams(rig.image, t.block)) : commands.at(steps[i]).second;
+      std::vector<uint8_t> expected{0x90, 0x0F, 0x00, 0x2C, 0x25, 0x01, 0x00, 0x00, 0x00};
+      expected.insert(expected.end(), t.userData.begin() + 9, t.userData.begin() + 17);
+      expected.insert(expected.end(), {0x5B, 0x04, 0x03, 0x02, 0x01, 0x56, 0x0A, 0x40, 0x03, access++, 0x00,
+                                       (uint8_t)plainArea.size(), 0x07, 0x10});
+      expected.insert(expected.end(), plainArea.begin(), plainArea.end());
+      EXPECT_EQ(hex(p), hex(expected));
+      EXPECT_NE(hex(bytes(t.userData, 9, 8)), "FF FF FF FF FF FF FF FF ");
+      EXPECT_NE(bytes(t.userData, 31, p.size() - 31), bytes(p, 31, p.size() - 31));  // sent encrypted
+      EXPECT_EQ(t.frame.size(), p.size() + 8);
+      EXPECT_EQ(t.counterFieldAfter, t.command == 0x34 ? "?" : "00000001");
     }
-    EXPECT_EQ(model.image, sent);
-    if (length == 7) {
-      // 7 bytes fill the 16-byte area exactly.
-      EXPECT_EQ(data[0]->plain.size(), 47u);
-      EXPECT_EQ(bytes(data[0]->plain, 40, 7), sent);
+    if (length == 300) {  // a full block and a last one of 44 bytes
+      EXPECT_EQ(rig.dongle.seen[4].frame.size(), 183u);
+      EXPECT_EQ(rig.dongle.seen[8].plain.size(), 95u);
     }
-    if (length == 0) {
-      EXPECT_EQ(stepNames(model), words("31 REQ 30 REQ 33 REQ 34"));
-    }
-    if (length == 131104) {
-      EXPECT_EQ(data.back()->plain[28], 48);  // 32 bytes left
-    }
-    EXPECT_EQ(invocationCounter, 2u);
+    EXPECT_EQ(styledText(rig.h.console, STYLE_SENT),
+              transcript(headings, rig.dongle) +
+                  "Dongle is now reprogramming, please reselect Dongle and check result.\n");
+    EXPECT_EQ(rig.dongle.image, rig.image);
+    EXPECT_EQ(invocationCounter, 2u);  // one above the counter every telegram carried
   }
 }
 
-TEST_F(EncryptedUpdate, TelegramsCarryTheCounterAnAnswerLeft) {
-  dongle.markCounterField = true;
+TEST(EncryptedUpdate, TelegramsCarryTheCounterAnAnswerLeft) {
+  UpdateRig rig;
+  rig.dongle.markCounterField = true;
   uint32_t answered = 0x100;
-  dongle.policy = [&](const SeenTelegram& t, size_t) {
-    if (t.kind == SeenTelegram::ReqUd2) dongle.reportAnswer = DongleModel::counterAnswer(++answered);
+  rig.dongle.policy = [&](const SeenTelegram& t, size_t) {
+    if (t.kind == SeenTelegram::ReqUd2) rig.dongle.reportAnswer = DongleModel::counterAnswer(++answered);
     return Reply{};
   };
-  run(300);
-  ASSERT_EQ(result, UpdateResult::Finished);
+  ASSERT_EQ(rig.run(300, runFirmwareUpdate), UpdateResult::Finished);
   uint32_t expected = 1;  // from the field until the first answer
   uint32_t reports = 0x100;
-  for (const SeenTelegram& t : dongle.seen) {
+  for (const SeenTelegram& t : rig.dongle.seen) {
     if (t.kind == SeenTelegram::ReqUd2) {
       expected = ++reports + 1;  // the answer's counter plus one
       continue;
@@ -163,153 +150,108 @@ TEST_F(EncryptedUpdate, TelegramsCarryTheCounterAnAnswerLeft) {
   EXPECT_EQ(invocationCounter, expected + 1);
 }
 
-TEST_F(EncryptedUpdate, TelegramTheDongleRejectsIsRepeatedWithTheSameCounter) {
-  dongle.key[0] ^= 0x01;  // the dongle holds another key
-  run(300);
-  EXPECT_EQ(result, UpdateResult::NoAnswer);
-  ASSERT_EQ(dongle.seen.size(), (size_t)COMMAND_SEND_LIMIT);
-  for (const SeenTelegram& t : dongle.seen) {
+TEST(EncryptedUpdate, TelegramTheDongleRejectsIsRepeatedWithTheSameCounter) {
+  UpdateRig rig;
+  rig.dongle.key[0] ^= 0x01;  // the dongle holds another key
+  EXPECT_EQ(rig.run(300, runFirmwareUpdate), UpdateResult::NoAnswer);
+  ASSERT_EQ(rig.dongle.seen.size(), (size_t)COMMAND_SEND_LIMIT);
+  for (const SeenTelegram& t : rig.dongle.seen) {
     EXPECT_FALSE(t.macOk);
     EXPECT_EQ(t.counter, 1u);
   }
-  EXPECT_EQ(consoleLines(h.console, STYLE_PROGRESS).back(),
+  EXPECT_EQ(consoleLines(rig.h.console, STYLE_PROGRESS).back(),
             "No answer from the dongle at status report request; update stopped.\n");
 }
 
-TEST_F(EncryptedUpdate, LostAcknowledgementResendsTheBlockAtOnce) {
-  int sends = 0;
-  dongle.policy = [&](const SeenTelegram& t, size_t) { return Reply{t.block != 1 || ++sends > 1, 20}; };
-  run(300);
-  ASSERT_EQ(result, UpdateResult::Finished);
-  EXPECT_EQ(stepNames(dongle), words("31 REQ 30 REQ 32:0 REQ 32:1 32:1 REQ 32:2 REQ 33 REQ 34"));
-  const std::vector<const SeenTelegram*> b = blocks();
-  EXPECT_EQ(b[2]->payload, b[1]->payload);
-  EXPECT_EQ(b[2]->counter, b[1]->counter);
-  EXPECT_EQ(b[2]->accessNumber, b[1]->accessNumber + 1);
-  std::vector<uint8_t> fed(image.begin(), image.begin() + 256);
-  fed.insert(fed.end(), image.begin() + 128, image.end());
-  const std::vector<std::string> headings = sentHeadings(h.console);
-  EXPECT_EQ(headings[6], blockLine(128, 300, bitwiseCrc32(fed.data(), 256)));
-  EXPECT_EQ(headings[7], blockLine(128, 300, bitwiseCrc32(fed.data(), 384)));
-  EXPECT_EQ(headings[9], blockLine(256, 300, bitwiseCrc32(fed.data(), 428)));
-}
-
-TEST_F(EncryptedUpdate, LateAcknowledgementConfirmsTheRepetition) {
-  int sends = 0;
-  dongle.policy = [&](const SeenTelegram& t, size_t) {
-    if (t.block != 1) return Reply{};
-    return ++sends == 1 ? Reply{true, 8100} : Reply{false, 0};  // after the 4000-poll wait
-  };
-  run(300);
-  ASSERT_EQ(result, UpdateResult::Finished);
-  EXPECT_EQ(stepNames(dongle), words("31 REQ 30 REQ 32:0 REQ 32:1 32:1 REQ 32:2 REQ 33 REQ 34"));
-}
-
-TEST_F(EncryptedUpdate, TestOptionsSkipAndRepeatBlocks) {
-  struct Case {
-    uint8_t skip, twice;
-    std::vector<int> sequence;
-  } cases[] = {
-      {1, 0, join(range(0, 14), range(16, 49))},
-      {0, 1, join(join(range(0, 41), {41}), range(42, 49))},
-      {1, 1, join(join(join(range(0, 14), range(16, 42)), {42}), range(43, 49))},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::to_string(c.skip) + "/" + std::to_string(c.twice));
-    Harness harness;
-    DongleModel model(harness);
-    const std::vector<uint8_t> sent = prepareUpdate(50 * 128);
-    skipBlock15 = c.skip;
-    doubleBlock42 = c.twice;
-    ASSERT_EQ(runFirmwareUpdate(harness.ctx), UpdateResult::Finished);
-    EXPECT_EQ(model.blockSequence(), c.sequence);
-    uint32_t crc = 0;
-    for (int block : c.sequence) crc = bitwiseCrc32(sent.data() + 128 * block, 128, crc);
-    EXPECT_EQ(sentHeadings(harness.console)[c.sequence.size() * 2 + 2], blockLine(6272, 6400, crc));
-    for (size_t i = 0; i < sent.size(); ++i)
-      ASSERT_EQ(model.imageWritten[i], !c.skip || i / 128 != 15) << i;
-  }
-}
-
-TEST_F(EncryptedUpdate, SkipAtExactlySixteenBlocksSendsAnEmptyLastBlock) {
-  Harness harness;
-  DongleModel model(harness);
-  prepareUpdate(16 * 128);
-  skipBlock15 = 1;
-  ASSERT_EQ(runFirmwareUpdate(harness.ctx), UpdateResult::Finished);
-  EXPECT_EQ(model.blockSequence(), join(range(0, 14), {16}));
-  const SeenTelegram& empty = *model.of(SeenTelegram::BlockCommand, 0x32).back();
-  EXPECT_EQ(hex(bytes(empty.plain, 31, 16)), "2F 2F 0D FD F7 32 02 10 00 2F 2F 2F 2F 2F 2F 2F ");
-  EXPECT_EQ(empty.plain.size(), 47u);
-  EXPECT_EQ(stepNames(model).back(), "34");
-}
-
-TEST_F(EncryptedUpdate, OptionsApplyAgainWhenTheBlockAfterThemIsLost) {
-  struct Case {
-    uint8_t skip, twice;
-    uint32_t blocks;
-    int lostBlock, lostSend;  // the acknowledgement lost: block number and which send of it
-    std::vector<int> sequence;
-  } cases[] = {
-      // A lost block 16 after the skip: the next pass skips again.
-      {1, 0, 20, 16, 1, join(range(0, 14), range(16, 19))},
-      // Sixteen blocks: the second skip would leave the image, so the data phase ends.
-      {1, 0, 16, 16, 1, join(range(0, 14), {16})},
-      // A lost repeat of block 41: the next pass steps back once more.
-      {0, 1, 45, 41, 2, join(join(range(0, 41), {41, 40}), range(41, 44))},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.blocks);
-    Harness harness;
-    DongleModel model(harness);
+// Block 1's acknowledgement lost, or late (after the 4000-poll wait, when the
+// repetition's own is lost): the block goes again at once, without REQ_UD2,
+// with the same counter and offset, and enters the CRC a second time.
+TEST(EncryptedUpdate, LostOrLateAcknowledgementResendsTheBlockAtOnce) {
+  for (long delayMs : {0L, 8100L}) {
+    SCOPED_TRACE(delayMs);
+    UpdateRig rig;
     int sends = 0;
-    model.policy = [&](const SeenTelegram& t, size_t) {
-      return Reply{t.block != c.lostBlock || ++sends != c.lostSend, 20};
+    rig.dongle.policy = [&](const SeenTelegram& t, size_t) {
+      if (t.block != 1) return Reply{};
+      return ++sends == 1 ? Reply{delayMs > 0, delayMs} : Reply{delayMs == 0};
     };
-    const std::vector<uint8_t> sent = prepareUpdate(c.blocks * 128);
-    skipBlock15 = c.skip;
-    doubleBlock42 = c.twice;
-    ASSERT_EQ(runFirmwareUpdate(harness.ctx), UpdateResult::Finished);
-    EXPECT_EQ(model.blockSequence(), c.sequence);
-    EXPECT_EQ(stepNames(model).back(), "34");
+    ASSERT_EQ(rig.run(300, runFirmwareUpdate), UpdateResult::Finished);
+    EXPECT_EQ(stepNames(rig.dongle), words("31 REQ 30 REQ 32:0 REQ 32:1 32:1 REQ 32:2 REQ 33 REQ 34"));
+    expectDataPhase(rig, {0, 1, 1, 2});
+    const std::vector<const SeenTelegram*> b = rig.dongle.of(SeenTelegram::BlockCommand, 0x32);
+    EXPECT_EQ(b[2]->counter, b[1]->counter);
+    EXPECT_EQ(b[2]->accessNumber, b[1]->accessNumber + 1);
+    EXPECT_EQ(rig.dongle.image, rig.image);
   }
 }
 
-TEST_F(EncryptedUpdate, SkipFromAShortLastBlockEndsTheDataPhase) {
-  Harness harness;
-  DongleModel model(harness);
-  prepareUpdate(15 * 128 + 30);  // block 15 holds 30 bytes
-  skipBlock15 = 1;
-  ASSERT_EQ(runFirmwareUpdate(harness.ctx), UpdateResult::Finished);
-  EXPECT_EQ(model.blockSequence(), range(0, 14));
-  EXPECT_EQ(transferOffset, firmwareLength);
+// The test options, alone and together, also when the block sent right after
+// them is not acknowledged (the option then applies again); every block stays
+// inside the image, and a skip that reaches the end ends the data phase.
+TEST(EncryptedUpdate, TestOptionsSkipAndRepeatBlocksInsideTheImage) {
+  const struct {
+    uint8_t skip, twice;
+    uint32_t length;
+    int lostBlock, lostSend;  // an acknowledgement lost: block number and which send of it
+    std::vector<int> sequence;
+  } cases[] = {
+      {1, 0, 50 * 128, -1, 0, range(0, 14, range(16, 49))},
+      {0, 1, 50 * 128, -1, 0, range(0, 41, range(41, 49))},
+      {1, 1, 50 * 128, -1, 0, range(0, 14, range(16, 42, range(42, 49)))},
+      // Exactly 16 blocks: the skip reaches the end, block 16 goes out empty.
+      {1, 0, 16 * 128, -1, 0, range(0, 14, {16})},
+      // Block 15 holds 30 bytes: the skip ends the data phase.
+      {1, 0, 15 * 128 + 30, -1, 0, range(0, 14)},
+      // A lost block 16 after the skip: the next pass skips again ...
+      {1, 0, 20 * 128, 16, 1, range(0, 14, range(16, 19))},
+      // ... and with sixteen blocks that would leave the image: the end.
+      {1, 0, 16 * 128, 16, 1, range(0, 14, {16})},
+      // A lost repeat of block 41: the next pass steps back once more.
+      {0, 1, 45 * 128, 41, 2, range(0, 41, range(41, 41, range(40, 44)))},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "skip " << (int)c.skip << " double " << (int)c.twice << " length "
+                                    << c.length << " lost " << c.lostBlock);
+    UpdateRig rig;
+    int sends = 0;
+    rig.dongle.policy = [&](const SeenTelegram& t, size_t) {
+      return Reply{t.block != c.lostBlock || ++sends != c.lostSend};
+    };
+    ASSERT_EQ(rig.run(c.length, runFirmwareUpdate, c.skip, c.twice), UpdateResult::Finished);
+    expectDataPhase(rig, c.sequence);
+    EXPECT_EQ(stepNames(rig.dongle).back(), "34");
+    EXPECT_EQ(transferOffset, firmwareLength);
+    for (size_t i = 0; i < c.length; ++i)
+      ASSERT_EQ(i < rig.dongle.imageWritten.size() && rig.dongle.imageWritten[i],
+                std::count(c.sequence.begin(), c.sequence.end(), (int)(i / 128)) > 0) << "byte " << i;
+  }
 }
 
-TEST_F(EncryptedUpdate, SilentDongleInTheDataPhaseEndsAtTheBound) {
-  dongle.policy = [](const SeenTelegram& t, size_t) { return Reply{t.block < 3, 20}; };
-  run(2048);
-  EXPECT_EQ(result, UpdateResult::NoAnswer);
+TEST(EncryptedUpdate, SilentDongleInTheDataPhaseEndsAtTheBound) {
+  UpdateRig rig;
+  rig.dongle.policy = [](const SeenTelegram& t, size_t) { return Reply{t.block < 3}; };
+  EXPECT_EQ(rig.run(2048, runFirmwareUpdate), UpdateResult::NoAnswer);
   std::vector<int> expected = range(0, 2);
   expected.insert(expected.end(), ENCRYPTED_BLOCK_SEND_LIMIT, 3);
-  EXPECT_EQ(blockNumbers(), expected);
-  EXPECT_EQ(stepNames(dongle).back(), "32:3");
-  EXPECT_EQ(consoleLines(h.console, STYLE_PROGRESS).back(),
+  EXPECT_EQ(rig.dongle.blockSequence(), expected);
+  EXPECT_EQ(stepNames(rig.dongle).back(), "32:3");
+  EXPECT_EQ(consoleLines(rig.h.console, STYLE_PROGRESS).back(),
             "No answer from the dongle at block 4 of 16; update stopped.\n");
   EXPECT_EQ(invocationCounter, 1u);
 }
 
-TEST_F(EncryptedUpdate, CancelDuringAFullImageStopsAtTheBlock) {
-  dongle.onPoll = [&](long) {
-    if (blocks().size() == 37) progress.cancel = true;
+TEST(EncryptedUpdate, CancelDuringAFullImageStopsAtTheBlock) {
+  UpdateRig rig;
+  rig.dongle.onPoll = [&](long) {
+    if (rig.dongle.of(SeenTelegram::BlockCommand, 0x32).size() == 37) rig.progress.cancel = true;
   };
-  run(131104);
-  EXPECT_EQ(result, UpdateResult::Cancelled);
-  EXPECT_EQ(blocks().size(), 37u);
-  EXPECT_EQ(consoleLines(h.console, STYLE_PROGRESS).back(), "Firmware update cancelled at block 37 of 1025.\n");
-  EXPECT_EQ(progress.started, std::vector<std::string>{"encrypted QOR protocol/1025"});
-  EXPECT_EQ(progress.steps.back(), "block 37 of 1025");
-  EXPECT_EQ(progress.lastDone, 36u);
-  EXPECT_EQ(progress.finished, 1);
+  EXPECT_EQ(rig.run(131104, runFirmwareUpdate), UpdateResult::Cancelled);
+  EXPECT_EQ(rig.dongle.blockSequence().size(), 37u);
+  EXPECT_EQ(consoleLines(rig.h.console, STYLE_PROGRESS).back(), "Firmware update cancelled at block 37 of 1025.\n");
+  EXPECT_EQ(rig.progress.started, std::vector<std::string>{"encrypted QOR protocol/1025"});
+  EXPECT_EQ(rig.progress.steps.back(), "block 37 of 1025");
+  EXPECT_EQ(rig.progress.lastDone, 36u);
+  EXPECT_EQ(rig.progress.finished, 1);
   EXPECT_EQ(invocationCounter, 1u);
 }
 

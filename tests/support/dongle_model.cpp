@@ -1,5 +1,6 @@
 #include "tests/support/dongle_model.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "commands/identity_fields.h"
@@ -14,20 +15,6 @@ constexpr size_t PROTECTED_RECORD = 33;  // AFL 17, long header 12, CFE 1, 2F 2F
 
 uint32_t le32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | (uint32_t)p[3] << 24; }
 
-// A long answer from the dongle (C 0x08, A 0xFB).
-std::vector<uint8_t> answerFrame(const std::vector<uint8_t>& data) {
-  const uint8_t l = (uint8_t)(data.size() + 2);
-  std::vector<uint8_t> frame{0x68, l, l, 0x68, 0x08, 0xFB};
-  uint8_t sum = (uint8_t)(0x08 + 0xFB);
-  for (uint8_t b : data) {
-    frame.push_back(b);
-    sum = (uint8_t)(sum + b);
-  }
-  frame.push_back(sum);
-  frame.push_back(0x16);
-  return frame;
-}
-
 }  // namespace
 
 DongleModel::DongleModel(Harness& harness) : h_(harness) {
@@ -35,14 +22,14 @@ DongleModel::DongleModel(Harness& harness) : h_(harness) {
   const uint8_t defaultKey[16] = {0x5A, 0x17, 0xC3, 0xE9, 0x0B, 0x4D, 0x62, 0xF8,
                                   0xA1, 0xC0, 0x7E, 0x3B, 0x9D, 0x2F, 0x4A, 0x68};
   std::copy(defaultKey, defaultKey + 16, key);
-  reportAnswer = answerFrame({0x78, 0x01, 0xFD, 0x17, 0x00});
+  reportAnswer = longFrame(0x08, 0xFB, {0x78, 0x01, 0xFD, 0x17, 0x00});
   h_.port->onWrite = [this](const uint8_t* bytes, int length) { written(bytes, length); };
   h_.pump.onPoll = [this] { tick(); };
   h_.connect();
 }
 
 std::vector<uint8_t> DongleModel::counterAnswer(uint32_t counter) {
-  return answerFrame({0x72, 0x04, 0x03, 0x02, 0x01, 0x56, 0x0A, 0x40, 0x03, 0x10, 0x00, 0x00, 0x00, 0x04, 0xFD, 0x08,
+  return longFrame(0x08, 0xFB, {0x72, 0x04, 0x03, 0x02, 0x01, 0x56, 0x0A, 0x40, 0x03, 0x10, 0x00, 0x00, 0x00, 0x04, 0xFD, 0x08,
                       (uint8_t)counter, (uint8_t)(counter >> 8), (uint8_t)(counter >> 16), (uint8_t)(counter >> 24)});
 }
 
@@ -84,7 +71,6 @@ void DongleModel::written(const uint8_t* bytes, int length) {
 void DongleModel::take(const std::vector<uint8_t>& frame) {
   SeenTelegram t;
   t.frame = frame;
-  t.timeMs = nowMs;
   t.pausedMsBefore = h_.pump.pausedMs;
   if (markCounterField) h_.fields.setFieldText(Field::Counter, "?");
   awaitingFieldCapture_ = true;
@@ -144,12 +130,12 @@ void DongleModel::parseUserData(SeenTelegram& t) {
   }
   if (d.size() < record + 4 || d[record + 1] != 0xFD || d[record + 2] != 0xF7) return;
   t.kind = SeenTelegram::BlockCommand;
-  t.dif = d[record];
+  const uint8_t dif = d[record];
   t.command = d[record + 3];
-  if (t.dif == 0x0D) {
+  if (dif == 0x0D) {
     if (d.size() < record + 5 || d.size() < record + 5 + d[record + 4]) return;
     t.params.assign(d.begin() + (long)record + 5, d.begin() + (long)record + 5 + d[record + 4]);
-  } else if (t.dif != 0x08) {
+  } else if (dif != 0x08) {
     return;
   }
   if (t.command == 0x32) {
@@ -185,19 +171,18 @@ std::vector<int> DongleModel::blockSequence() const {
   return out;
 }
 
+std::string styledText(const FakeConsole& console, int style) {
+  std::string text;
+  for (const FakeConsole::Piece& piece : console.pieces())
+    if (piece.style == style) text += piece.text;
+  return text;
+}
+
 std::vector<std::string> consoleLines(const FakeConsole& console, int style) {
   std::vector<std::string> lines;
-  std::string current;
-  for (const FakeConsole::Piece& piece : console.pieces()) {
-    if (piece.style != style) continue;
-    for (char c : piece.text) {
-      current += c;
-      if (c == '\n') {
-        lines.push_back(current);
-        current.clear();
-      }
-    }
-  }
+  const std::string text = styledText(console, style);
+  for (size_t from = 0, end; (end = text.find('\n', from)) != std::string::npos; from = end + 1)
+    lines.push_back(text.substr(from, end + 1 - from));
   return lines;
 }
 
@@ -226,6 +211,23 @@ std::vector<uint8_t> prepareUpdate(uint32_t length) {
   firmwareLength = length;
   firmwareLoaded = 1;
   return bytes;
+}
+
+UpdateResult UpdateRig::run(uint32_t length, UpdateResult (*sequence)(ToolContext&), uint8_t skip15,
+                           uint8_t double42) {
+  image = prepareUpdate(length);
+  skipBlock15 = skip15;
+  doubleBlock42 = double42;
+  return result = sequence(h.ctx);
+}
+
+std::string transcript(const std::vector<std::string>& headings, const DongleModel& model) {
+  std::string text;
+  for (size_t i = 0; i < std::max(headings.size(), model.seen.size()); ++i) {
+    if (i < headings.size()) text += headings[i];
+    if (i < model.seen.size()) text += consoleDump(model.seen[i].frame);
+  }
+  return text;
 }
 
 std::vector<std::string> stepNames(const DongleModel& model) {
@@ -269,4 +271,20 @@ std::string blockLine(uint32_t offset, uint32_t length, uint32_t crc) {
   std::snprintf(text, sizeof text, ">>> Send FW data %d from %d block %d/%d CRC32: 0x%08X\n", (int)offset,
                 (int)length, (int)(offset / 128), (int)(length / 128), crc);
   return text;
+}
+
+std::vector<uint8_t> blockRecord(uint8_t command, const std::vector<uint8_t>& params) {
+  const bool report = command == 0x31 || command == 0x36;
+  std::vector<uint8_t> record{(uint8_t)(report ? 0x08 : 0x0D), 0xFD, 0xF7, command};
+  if (!report) record.push_back((uint8_t)params.size());
+  record.insert(record.end(), params.begin(), params.end());
+  return record;
+}
+
+std::vector<uint8_t> blockParams(const std::vector<uint8_t>& image, int block) {
+  const size_t offset = std::min<size_t>(128u * (size_t)block, image.size());
+  const size_t n = std::min<size_t>(128, image.size() - offset);
+  std::vector<uint8_t> params{(uint8_t)block, (uint8_t)(block >> 8)};
+  params.insert(params.end(), image.begin() + (long)offset, image.begin() + (long)(offset + n));
+  return params;
 }

@@ -11,13 +11,13 @@
 #include <string>
 #include <vector>
 
+#include "firmware/firmware_update.h"
 #include "tests/support/fakes.h"
 
 struct SeenTelegram {
   enum Kind { SimpleChunk, SimpleCommand, BlockCommand, ReqUd2, OtherShort, Unknown };
   Kind kind = Unknown;
-  long timeMs = 0;             // virtual time of the write
-  std::vector<uint8_t> frame;  // as written
+  std::vector<uint8_t> frame;     // as written
   std::vector<uint8_t> userData;  // CI onwards, as written (encrypted area for protected ones)
   std::vector<uint8_t> plain;     // CI onwards with the area decrypted
   bool isProtected = false;
@@ -25,7 +25,6 @@ struct SeenTelegram {
   uint32_t counter = 0;        // protected only: MCR
   uint8_t accessNumber = 0;
   uint8_t command = 0;         // simple command code or blockCommand
-  uint8_t dif = 0;             // block commands
   uint32_t address = 0;        // simple write chunk
   int block = -1;              // data block number
   std::vector<uint8_t> params;   // after LVAR (block commands)
@@ -112,6 +111,24 @@ class RecordingProgress : public ProgressView {
 // loaded (no two blocks alike). Returns the image.
 std::vector<uint8_t> prepareUpdate(uint32_t length);
 
+// One update against a fresh dongle, with the progress view hooked in.
+struct UpdateRig {
+  Harness h;
+  DongleModel dongle{h};
+  RecordingProgress progress;
+  std::vector<uint8_t> image;  // as loaded
+  UpdateResult result = UpdateResult::NoFirmware;
+
+  UpdateRig() { h.ctx.progress = &progress; }
+  // prepareUpdate(length), the two test options, then the sequence.
+  UpdateResult run(uint32_t length, UpdateResult (*sequence)(ToolContext&), uint8_t skip15 = 0,
+                   uint8_t double42 = 0);
+};
+
+// The image sizes every protocol is run with: empty, one short piece, a
+// short last piece, exact multiples of 128 and 192, and the full image.
+inline const uint32_t kImageSizes[] = {0, 7, 200, 300, 384, 2048, 131104};
+
 // "31", "REQ", "32:5" (command and block number) for what the dongle saw.
 std::vector<std::string> stepNames(const DongleModel& model);
 // Blank-separated words.
@@ -120,8 +137,19 @@ std::vector<std::string> words(const std::string& text);
 uint32_t bitwiseCrc32(const uint8_t* bytes, size_t length, uint32_t crc = 0);
 // The console line of a data block of the block protocols.
 std::string blockLine(uint32_t offset, uint32_t length, uint32_t crc);
+// The command record of the block protocols: DIF (0x08 for the two report
+// requests, else 0x0D), 0xFD, 0xF7, the command, and with DIF 0x0D the LVAR
+// and the parameters.
+std::vector<uint8_t> blockRecord(uint8_t command, const std::vector<uint8_t>& params = {});
+// The parameters of data block `block`: its number, then its bytes of the
+// image (fewer for the last block, none beyond the image).
+std::vector<uint8_t> blockParams(const std::vector<uint8_t>& image, int block);
 
-// The console lines of one style, in order.
+// The console text of one style, and its lines in order.
+std::string styledText(const FakeConsole& console, int style);
 std::vector<std::string> consoleLines(const FakeConsole& console, int style);
 // The console lines that begin with ">>>".
 std::vector<std::string> sentHeadings(const FakeConsole& console);
+// What a sequence prints in style 1 for the telegrams the dongle saw: each
+// heading followed by the dump of the frame written.
+std::string transcript(const std::vector<std::string>& headings, const DongleModel& model);
