@@ -18,13 +18,6 @@ void require(bool ok, const char* what) {
   }
 }
 
-std::vector<uint8_t> macInput(const std::vector<uint8_t>& app) {
-  // Bytes 12 on, with MCL and MCR in place of the last five MAC bytes.
-  std::vector<uint8_t> input(app.begin() + 12, app.end());
-  std::copy(app.begin() + 4, app.begin() + 9, input.begin());
-  return input;
-}
-
 std::array<uint8_t, 8> telegramMac(const std::vector<uint8_t>& app, const uint8_t meterId[4], const uint8_t key[16],
                                    bool fromMeter) {
   uint32_t counter = app[5] | app[6] << 8 | app[7] << 16 | (uint32_t)app[8] << 24;
@@ -54,6 +47,12 @@ bool findArea(const std::vector<uint8_t>& app, size_t* offset, size_t* length) {
 }
 
 }  // namespace
+
+std::vector<uint8_t> macInput(const std::vector<uint8_t>& app) {
+  std::vector<uint8_t> input(app.begin() + 12, app.end());
+  std::copy(app.begin() + 4, app.begin() + 9, input.begin());
+  return input;
+}
 
 Block cmac(const uint8_t key[16], const uint8_t* data, size_t length) {
   EVP_MAC* mac = EVP_MAC_fetch(nullptr, "CMAC", nullptr);

@@ -47,6 +47,9 @@ std::vector<uint8_t> plainApplicationPart(const TelegramLayout& layout, size_t* 
 // Built, area encrypted and MAC written, as the given side would send it.
 std::vector<uint8_t> protectedApplicationPart(const TelegramLayout& layout, const uint8_t meterId[4],
                                               const uint8_t key[16], bool fromMeter);
+// The bytes a MAC covers: MCL, MCR, then bytes 17 to the end (bytes 12 on,
+// with MCL and MCR in place of the last five MAC bytes).
+std::vector<uint8_t> macInput(const std::vector<uint8_t>& app);
 // Rewrites bytes 9..16 with the MAC of the part as it stands (after a test
 // has changed a header byte, say). Needs at least 17 bytes.
 void writeMac(std::vector<uint8_t>& app, const uint8_t meterId[4], const uint8_t key[16], bool fromMeter);
