@@ -4,6 +4,7 @@
 #include <fxkeys.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -122,6 +123,8 @@ DongleProcess::DongleProcess(const std::string& linkPath, const std::vector<std:
   if (pipe(fds) != 0) return;
   pid_ = fork();
   if (pid_ == 0) {
+    // A test that dies leaves no dongle behind.
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
     dup2(fds[1], 1);
     close(fds[0]);
     close(fds[1]);
