@@ -93,6 +93,9 @@ DongleToolWindow::DongleToolWindow(FXApp* app)
   new FXToolTip(app);
 
   accessNumber = 0;
+  // A protected answer before the first update decrypts with the key and
+  // identity shown, not with empty stores.
+  readIdentityFields(*this);
   chooseFirmwarePath = [this] { return runFirmwareDialog(); };
   app->addTimeout(this, ID_RECEIVE_TIMER, RECEIVE_FIRST_MS);
 }
@@ -223,6 +226,8 @@ void DongleToolWindow::create() {
   const FXint keyWidth = keyField->getFont()->getTextWidth(DEFAULT_KEY, 32) + keyField->getPadLeft() +
                          keyField->getPadRight() + 2 * keyField->getBorderWidth() + 2;
   if (keyWidth > keyField->getWidth()) keyField->setWidth(keyWidth);
+  // Port paths are longer than COM names; grow rather than clip the buttons.
+  if (getDefaultWidth() > getWidth()) resize(getDefaultWidth(), getHeight());
   show(PLACEMENT_SCREEN);
 }
 

@@ -79,8 +79,9 @@ TEST(ToolAgainstVirtualDongle, ProtectedAnswerDecryptsOnceTheFieldsHaveBeenRead)
   ASSERT_TRUE(tool.connect());
   tool.window->setFieldText(Field::Key, key);
 
-  // Fresh from the start the telegram stores are empty: the identity comes
-  // into the fields, the decryption fails.
+  // The stores hold what the fields showed at start; a key typed since is
+  // read only by the next update command, so this decryption fails while the
+  // identity still comes into the fields.
   tool.send(DongleToolWindow::ID_REQ_UD2);
   ASSERT_TRUE(runUntil([&] { return tool.console().find("Decrypt Error.\n") != std::string::npos; }, 5000))
       << tool.console();
