@@ -226,6 +226,8 @@ void DongleToolWindow::create() {
   const FXint keyWidth = keyField->getFont()->getTextWidth(DEFAULT_KEY, 32) + keyField->getPadLeft() +
                          keyField->getPadRight() + 2 * keyField->getBorderWidth() + 2;
   if (keyWidth > keyField->getWidth()) keyField->setWidth(keyWidth);
+  // A dump line (16 items of 5 characters) should fit without scrolling.
+  console->setVisibleColumns(84);
   // Port paths are longer than COM names; grow rather than clip the buttons.
   if (getDefaultWidth() > getWidth()) resize(getDefaultWidth(), getHeight());
   show(PLACEMENT_SCREEN);
