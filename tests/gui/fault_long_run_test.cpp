@@ -22,7 +22,6 @@
 #include "app/shell/com_ports.h"
 #include "app/shell/config_file.h"
 #include "app/shell/log_file.h"
-#include "commands/identity_fields.h"
 #include "firmware/firmware_image.h"
 #include "tests/support/fakes.h"
 
@@ -173,9 +172,6 @@ TEST_F(FaultLongRun, ProtectedAnswersAndAFullUpdateThroughLineFaults) {
                            "--late-ack", "0.3", "--late-ms", "300", "--summary-file", dir + "/lossy.txt", "--output",
                            dir + "/received.bin"}));
   openWindowOn(noisy.path + ":" + lossy.path, noisy.path);
-  // The key is taken from its field at the first update; until then the
-  // store is empty, so read the fields as the update command would.
-  readIdentityFields(*window);
 
   // REQ_UD2 exchanges: protected answers verified and decrypted, some of
   // them damaged or preceded by stray bytes on the way.
