@@ -3,24 +3,18 @@
 // the real program on a pseudo-terminal.
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
-#include <cstdlib>
-#include <cstring>
-#include <fstream>
-#include <iterator>
 #include <string>
-#include <thread>
 
 #include "security/telegram_protection.h"
 #include "tests/support/crypto_vectors.h"
+#include "tests/support/dongle_process.h"
 #include "tests/support/dongle_model.h"
 #include "tests/support/fakes.h"
 #include "tests/support/openssl_telegram.h"
@@ -507,56 +501,6 @@ TEST(DongleOptions, ParsesIdentityKeyAndFaultsAndRefusesBadValues) {
 
 namespace {
 
-// The program next to this test in the build folder, its stdout on a pipe.
-struct Program {
-  pid_t pid = -1;
-  int out = -1;
-  explicit Program(std::vector<std::string> args) {
-    const char* dir = std::getenv("MBUS_BUILD_DIR");
-    char self[4096] = {};
-    if (!dir && readlink("/proc/self/exe", self, sizeof self - 1) > 0) *std::strrchr(self, '/') = 0;
-    args.insert(args.begin(), std::string(dir ? dir : self) + "/virtual-dongle");
-    int fds[2];
-    if (pipe(fds) != 0) return;
-    pid = fork();
-    if (pid == 0) {
-      dup2(fds[1], 1);
-      close(fds[0]);
-      std::vector<char*> argv;
-      for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-      argv.push_back(nullptr);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-    close(fds[1]);
-    out = fds[0];
-  }
-  ~Program() {
-    if (pid > 0) {
-      kill(pid, SIGKILL);
-      waitpid(pid, nullptr, 0);
-    }
-    if (out >= 0) close(out);
-  }
-  std::string readLine(int ms) {
-    std::string line;
-    char c;
-    pollfd p{out, POLLIN, 0};
-    while (poll(&p, 1, ms) > 0 && read(out, &c, 1) == 1 && c != '\n') line += c;
-    return line;
-  }
-  int waitExit(int ms) {
-    for (int i = 0; i < ms / 10; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(10))) {
-      int status = 0;
-      if (waitpid(pid, &status, WNOHANG) == pid) {
-        pid = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      }
-    }
-    return -1;
-  }
-};
-
 Bytes readFor(int fd, int ms, size_t want) {
   Bytes got;
   auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
@@ -572,12 +516,10 @@ Bytes readFor(int fd, int ms, size_t want) {
 }  // namespace
 
 TEST(DongleProgram, AnswersOnItsPtyAndEndsCleanlyOnSigterm) {
-  std::string link = "dongle-link", summary = "dongle-summary.txt";
-  unlink(link.c_str());
-  Program prog({"--link", link, "--summary-file", summary});
-  const std::string firstLine = prog.readLine(5000);
-  ASSERT_EQ(firstLine.rfind("virtual dongle on /dev/pts/", 0), 0u) << firstLine;
-  int fd = open(link.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  DongleProcess dongle("dongle-link", {});
+  ASSERT_TRUE(dongle.started());
+  ASSERT_EQ(dongle.lines.front().rfind("virtual dongle on /dev/pts/", 0), 0u) << dongle.lines.front();
+  int fd = open(dongle.link.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
   ASSERT_GE(fd, 0) << "the link leads to the pty";
   auto begin = std::chrono::steady_clock::now();
   ASSERT_EQ(write(fd, kReqUd2.data(), kReqUd2.size()), 5);
@@ -586,12 +528,10 @@ TEST(DongleProgram, AnswersOnItsPtyAndEndsCleanlyOnSigterm) {
   EXPECT_EQ(longFrameData(answer).size(), 20u) << hex(answer);
   EXPECT_GE(ms, 30.0) << "33 characters at 9600 baud take about 38 ms";
   close(fd);
-  kill(prog.pid, SIGTERM);
-  EXPECT_EQ(prog.waitExit(3000), 0);
+  EXPECT_EQ(dongle.stop(), 0);
   struct stat st;
-  EXPECT_NE(lstat(link.c_str(), &st), 0) << "the link is removed";
-  std::ifstream f(summary);
-  std::string text((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-  EXPECT_NE(text.find("telegrams=1\n"), std::string::npos) << text;
-  EXPECT_NE(text.find("answers_sent=1\n"), std::string::npos) << text;
+  EXPECT_NE(lstat(dongle.link.c_str(), &st), 0) << "the link is removed";
+  auto summary = dongle.summary();
+  EXPECT_EQ(summary["telegrams"], "1");
+  EXPECT_EQ(summary["answers_sent"], "1");
 }

@@ -16,12 +16,6 @@ using namespace e2e;
 
 namespace {
 
-int count(const std::string& text, const std::string& what) {
-  int n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
-
 std::string tail(const std::string& text) { return text.substr(text.size() > 3000 ? text.size() - 3000 : 0); }
 
 // The fault seeds are chosen so that each fault happens and the waits stay
@@ -72,7 +66,7 @@ TEST_F(FaultyLine, SimpleUpdateRidesOutDroppedAcknowledgementsAndStrayBytes) {
   const int repeats = std::stoi(summary["repeats"]);
   EXPECT_GT(repeats, 0);
   // Each chunk line beyond the 32 chunks is a repetition the dongle saw.
-  EXPECT_EQ(count(text, ">>> Send FW data "), 32 + repeats) << "dropped " << dropped << ", stray " << stray;
+  EXPECT_EQ(occurrences(text, ">>> Send FW data "), 32 + repeats) << "dropped " << dropped << ", stray " << stray;
 }
 
 // A corrupted answer to REQ_UD2 is reported and does not count as an answer:
@@ -90,10 +84,10 @@ TEST_F(FaultyLine, BlockUpdateSendsReqUd2AgainAfterACorruptedAnswer) {
   auto summary = dongle.summary();
   const int corrupted = std::stoi(summary["answers_corrupted"]);
   ASSERT_GT(corrupted, 0) << "the seed must corrupt an answer";
-  EXPECT_EQ(count(text, "<<< Wrong checksum!\n"), corrupted);
+  EXPECT_EQ(occurrences(text, "<<< Wrong checksum!\n"), corrupted);
   // 6 blocks with one REQ_UD2 each, 1 after start, 2 after the block status
   // report; one more for every corrupted answer.
-  EXPECT_EQ(count(text, ">>> REQ_UD2\n"), 9 + corrupted);
+  EXPECT_EQ(occurrences(text, ">>> REQ_UD2\n"), 9 + corrupted);
   EXPECT_EQ(summary["repeats"], "0");
 }
 
@@ -106,7 +100,7 @@ TEST_F(FaultyLine, SilentDongleEndsTheUpdateWithTheNoAnswerLine) {
   const std::string text = update(tool, "simple", image);
   EXPECT_NE(text.find("No answer from the dongle at chunk 3 of 4; update stopped.\n"), std::string::npos)
       << tail(text);
-  EXPECT_EQ(count(text, ">>> Send FW data 384 from 700 to 0x00004980\n"), 10) << "the chunk send limit";
+  EXPECT_EQ(occurrences(text, ">>> Send FW data 384 from 700 to 0x00004980\n"), 10) << "the chunk send limit";
   EXPECT_EQ(text.find(">>> Send FW upgrade signature\n"), std::string::npos);
   EXPECT_EQ(text.find(">>> Upgrade process finished.\n"), std::string::npos);
   EXPECT_TRUE(tool.window->getConnection().connected());
@@ -125,7 +119,7 @@ TEST_F(FaultyLine, LineClosedMidUpdateReportsTheLostPortAndTheWindowStaysUsable)
   const auto start = std::chrono::steady_clock::now();
   const std::string text = update(tool, "encrypted", image);
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  EXPECT_EQ(count(text, "Serial port dongle-close lost.\n"), 1) << tail(text);
+  EXPECT_EQ(occurrences(text, "Serial port dongle-close lost.\n"), 1) << tail(text);
   EXPECT_EQ(tool.status(), "Serial not connected.");
   EXPECT_FALSE(tool.window->getConnection().connected());
   EXPECT_EQ(text.find("No answer from the dongle"), std::string::npos);

@@ -12,23 +12,6 @@ using namespace e2e;
 
 namespace {
 
-// Closes the next modal box (the "No firmware selected." error) from a timer.
-struct ModalCloser {
-  std::string title;
-  Every every{50, [this] {
-                FXWindow* modal = app().getModalWindow();
-                if (!modal || !title.empty()) return;
-                title = ((FXTopWindow*)modal)->getTitle().text();
-                modal->handle(nullptr, FXSEL(SEL_COMMAND, FXMessageBox::ID_CLICKED_OK), nullptr);
-              }};
-};
-
-int count(const std::string& text, const std::string& what) {
-  int n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
-
 TEST(ToolAgainstVirtualDongle, ConnectAndClickedReqUd2FillTheFieldsFromAPlainAnswer) {
   DongleProcess dongle("dongle-plain", {"--baud", "9600", "--id", "12345678", "--manufacturer", "QOR", "--version",
                                         "2A", "--device-type", "37", "--counter", "0000002A"});
@@ -60,7 +43,7 @@ TEST(ToolAgainstVirtualDongle, ConnectAndClickedReqUd2FillTheFieldsFromAPlainAns
   // The dongle's counter 42, plus one.
   EXPECT_NE(text.find("Message counter found: 43\n"), std::string::npos) << text;
   EXPECT_EQ(tool.window->fieldText(Field::Counter), "0000002B");
-  EXPECT_EQ(count(text, "<<< Answer\n"), 1);
+  EXPECT_EQ(occurrences(text, "<<< Answer\n"), 1);
 
   // The second answer carries the next counter.
   tool.send(DongleToolWindow::ID_REQ_UD2);
@@ -91,7 +74,7 @@ TEST(ToolAgainstVirtualDongle, ProtectedAnswerDecryptsOnceTheFieldsHaveBeenRead)
 
   // The update command reads the fields into the stores even when it refuses.
   {
-    ModalCloser closer;
+    ModalCloser closer(FXMessageBox::ID_CLICKED_OK);
     EXPECT_EQ(tool.send(DongleToolWindow::ID_FIRMWARE_UPDATE), 0);
     EXPECT_EQ(closer.title, "No firmware selected.");
   }
@@ -130,7 +113,7 @@ TEST(ToolAgainstVirtualDongle, ProtectedAnswerDecryptsOnceTheFieldsHaveBeenRead)
   EXPECT_EQ(clear[39], 0x04);
   EXPECT_EQ(clear[40], 0xFD);
   EXPECT_EQ(clear[41], 0x08);
-  EXPECT_EQ(count(text.substr(before), "Decrypt Error.\n"), 0);
+  EXPECT_EQ(occurrences(text.substr(before), "Decrypt Error.\n"), 0);
 }
 
 }  // namespace

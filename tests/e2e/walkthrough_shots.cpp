@@ -39,8 +39,7 @@ void shoot(DongleToolWindow* window, const char* name) {
 }
 
 void xdo(const std::string& args) {
-  if (std::system(("xdotool " + args + " >/dev/null 2>&1").c_str()) != 0)
-    std::fprintf(stderr, "xdotool %s failed\n", args.c_str());
+  if (!xdotool(args)) std::fprintf(stderr, "xdotool %s failed\n", args.c_str());
 }
 
 template <class T>
@@ -113,7 +112,9 @@ int main(int argc, char** argv) {
   // 3. File > open firmware (ctrl-o): the file dialog, the name typed in.
   int step = 0;
   {
-    Every watcher(200, [&] {
+    Timer watcher;
+    watcher.onTick = [&] {
+      watcher.start(200);
       FXFileDialog* dialog = findShown<FXFileDialog>();
       if (!dialog) return;
       if (step == 0) {
@@ -127,21 +128,25 @@ int main(int argc, char** argv) {
         xdo("key Return");
       }
       ++step;
-    });
-    xdo("windowfocus --sync " + std::to_string((unsigned long)window->id()) + " key ctrl+o");
+    };
+    watcher.start(200);
+    if (!typeCtrl(window, 'o')) std::fprintf(stderr, "ctrl+o not typed\n");
     runUntil([&] { return tool.console().find("Read 6000 bytes") != std::string::npos; }, 20000);
   }
 
   // 4. Options > firmware update (ctrl-f): the progress dialog half way.
   bool shot = false;
   {
-    Every watcher(100, [&] {
+    Timer watcher;
+    watcher.onTick = [&] {
+      watcher.start(100);
       FXProgressDialog* dialog = findShown<FXProgressDialog>();
       if (!dialog || shot || dialog->getProgress() < 20) return;
       shot = true;
       shoot(window, "walkthrough-4-update.png");
-    });
-    xdo("windowfocus --sync " + std::to_string((unsigned long)window->id()) + " key ctrl+f");
+    };
+    watcher.start(100);
+    if (!typeCtrl(window, 'f')) std::fprintf(stderr, "ctrl+f not typed\n");
     runUntil([&] { return tool.console().find("Dongle is now reprogramming") != std::string::npos; }, 120000);
   }
   runFor(300);

@@ -43,9 +43,7 @@ class FirmwareUpdateGui : public WindowTest {
   void SetUp() override {
     WindowTest::SetUp();
     ASSERT_FALSE(pty.path.empty());
-    setenv("MBUS_FWTOOL_PORTS", pty.path.c_str(), 1);
-    enumerateComPorts();
-    build();
+    buildListing(pty.path);
     ASSERT_GE(window->getPortList()->findItem(pty.path.c_str()), 0);
     connect(pty.path, 1);
     ASSERT_TRUE(window->getConnection().connected());
@@ -139,7 +137,7 @@ TEST_F(FirmwareUpdateGui, CancelButtonStopsTheUpdateAndTheMainWindowTakesNoInput
     typeCtrl(window, 'o');  // refused while the update runs
     FXButton* cancel = findButton(dialog, "Cancel");
     ASSERT_NE(cancel, nullptr);
-    clicked = clickButton(cancel);  // a real click, at the button's place on the screen
+    clicked = clickWidget(cancel);  // a real click, at the button's place on the screen
   };
   clicker.start(20);
   EXPECT_EQ(send(W::ID_FIRMWARE_UPDATE), 1);

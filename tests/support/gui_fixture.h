@@ -1,8 +1,9 @@
-// In-process tests of DongleToolWindow under Xvfb: one FXApp per test binary,
-// a fixture that builds the window with the tool's globals at their start
-// values, running the event loop for a while or until a condition, closing
-// modal boxes from a timer, screenshots, and a dongle thread on the far end
-// of a PtyPair (tests/support/pty_pair.h).
+// In-process tests of DongleToolWindow under Xvfb: one FXApp per program,
+// the window built with the tool's globals at their start values (also for
+// the end-to-end rig, tests/e2e/e2e_harness.h), running the event loop for a
+// while or until a condition, closing modal boxes from a timer, keys and real
+// clicks, screenshots, and a dongle thread on the far end of a PtyPair
+// (tests/support/pty_pair.h).
 // Header-only: test_support is linked into headless tests too and has no FOX.
 #pragma once
 #include <fx.h>
@@ -28,6 +29,7 @@
 #include "app/shell/com_ports.h"
 #include "app/shell/config_file.h"
 #include "app/shell/log_file.h"
+#include "commands/identity_fields.h"
 #include "firmware/firmware_image.h"
 #include "tests/support/fakes.h"
 #include "tests/support/pty_pair.h"
@@ -147,9 +149,10 @@ inline bool xdotool(const std::string& arguments) {
 inline bool typeCtrl(FXWindow* window, char key) {
   return xdotool("windowfocus --sync " + std::to_string((unsigned long)window->id()) + " key ctrl+" + key);
 }
-inline bool clickButton(FXButton* button) {
+// A click in the middle of a button, list box or field.
+inline bool clickWidget(FXWindow* widget) {
   FXint x = 0, y = 0;
-  button->translateCoordinatesTo(x, y, app().getRootWindow(), button->getWidth() / 2, button->getHeight() / 2);
+  widget->translateCoordinatesTo(x, y, app().getRootWindow(), widget->getWidth() / 2, widget->getHeight() / 2);
   return xdotool("mousemove --sync " + std::to_string(x) + " " + std::to_string(y) + " click 1");
 }
 
@@ -176,37 +179,55 @@ inline std::string readFile(const std::string& path) {
   return s.str();
 }
 
+// How often `what` stands in `text`, overlapping ones counted.
+inline int occurrences(const std::string& text, const std::string& what) {
+  int n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
 // The process-wide state the window and the commands start from.
 inline void resetToolState() {
   encryptionOn = 1;
   useSimpleProtocol = 0;
   doubleBlock42 = 0;
   skipBlock15 = 0;
+  std::memset(meterAddress, 0, sizeof meterAddress);
+  std::memset(meterIdBytes, 0, sizeof meterIdBytes);
+  std::memset(communicationKey, 0, sizeof communicationKey);
+  invocationCounter = 0;
   firmwareLoaded = 0;
+  firmwareLength = 0;
   std::memset(configLines, 0, sizeof configLines);
   configLoaded = 0;
   comPortCount = 0;
 }
 
-// Each test opens the log, builds the window when it is ready and deletes it.
-class WindowTest : public ::testing::Test {
- protected:
+// The window over the tool's start state, with its log open: the test
+// fixture below and the end-to-end rig build on it.
+struct ToolWindow {
   static constexpr const char* LOG_PATH = "QORFW.log";
-  void SetUp() override {
+  bool openLog() {
     resetToolState();
-    ASSERT_TRUE(openLogFile(LOG_PATH));
-  }
-  void TearDown() override {
-    delete window;
-    window = nullptr;
-    app().flush(true);  // let the X server drop the window now
-    closeLogFile();
+    return openLogFile(LOG_PATH);
   }
   void build() {
     window = new DongleToolWindow(&app());
     window->create();
     app().forceRefresh();
     app().flush(true);
+  }
+  // With `port` in the port list, through MBUS_FWTOOL_PORTS as a user sets it.
+  void buildListing(const std::string& port) {
+    setenv("MBUS_FWTOOL_PORTS", port.c_str(), 1);
+    enumerateComPorts();
+    build();
+  }
+  void closeWindowAndLog() {
+    delete window;
+    window = nullptr;
+    app().flush(true);  // let the X server drop the window now
+    closeLogFile();
   }
   long send(FXSelector id, void* data = nullptr) { return window->handle(nullptr, FXSEL(SEL_COMMAND, id), data); }
   // Picks `port` (added to the list when missing) and the baud item, then connects.
@@ -222,6 +243,13 @@ class WindowTest : public ::testing::Test {
   std::string status() const { return window->getStatusLine()->getNormalText().text(); }
 
   DongleToolWindow* window = nullptr;
+};
+
+// Each test opens the log, builds the window when it is ready and deletes it.
+class WindowTest : public ::testing::Test, public ToolWindow {
+ protected:
+  void SetUp() override { ASSERT_TRUE(openLog()); }
+  void TearDown() override { closeWindowAndLog(); }
 };
 
 // Takes the complete short (0x10, 5 bytes) and long (0x68, L + 6 bytes)
