@@ -4,34 +4,24 @@
 // The log is unbuffered, so it must hold, in order, everything the tool had
 // written before the kill: each frame it sent (all but the last, whose dump
 // the kill may cut) and each reply it took in before sending the next frame.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <pty.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "app/main_window.h"
-#include "app/shell/com_ports.h"
-#include "app/shell/log_file.h"
-#include "firmware/firmware_image.h"
-#include "tests/support/fakes.h"
+#include "tests/support/gui_fixture.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using namespace guitest;
 
 std::string dumpText(const Bytes& bytes) {
   std::string s;
@@ -44,38 +34,19 @@ std::string dumpText(const Bytes& bytes) {
   return s + "\n";
 }
 
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 // The child: the real window, connected to the pty, updating the firmware
 // until it is killed. Never returns into the test framework.
 [[noreturn]] void runTool(const std::string& dir, const std::string& port) {
   if (chdir(dir.c_str()) != 0) _exit(10);
-  setenv("MBUS_FWTOOL_PORTS", port.c_str(), 1);
-  if (!openLogFile("QORFW.log")) _exit(11);
-  enumerateComPorts();
-  static int argc = 1;
-  static char name[] = "fault_kill_test";
-  static char* argv[] = {name, nullptr};
-  FXApp* app = new FXApp(DongleToolWindow::TITLE, "Brovanel");
-  app->init(argc, argv, TRUE);
-  DongleToolWindow* window = new DongleToolWindow(app);
-  app->create();
-  FXListBox* ports = window->getPortList();
-  const FXint index = ports->findItem(port.c_str());
-  if (index < 0) _exit(12);
-  ports->setCurrentItem(index);
-  window->getBaudList()->setCurrentItem(1);
-  window->handle(nullptr, FXSEL(SEL_COMMAND, DongleToolWindow::ID_CONNECT), nullptr);
-  if (!window->getConnection().connected()) _exit(13);
-  window->chooseFirmwarePath = [] { return std::string("image.cfw"); };
-  window->handle(nullptr, FXSEL(SEL_COMMAND, DongleToolWindow::ID_OPEN_FIRMWARE), nullptr);
+  ToolWindow tool;
+  if (!tool.openLog()) _exit(11);
+  tool.buildListing(port);
+  tool.connect(port, 1);
+  if (!tool.window->getConnection().connected()) _exit(13);
+  tool.window->chooseFirmwarePath = [] { return std::string("image.cfw"); };
+  tool.send(DongleToolWindow::ID_OPEN_FIRMWARE);
   if (!firmwareLoaded) _exit(14);
-  window->handle(nullptr, FXSEL(SEL_COMMAND, DongleToolWindow::ID_FIRMWARE_UPDATE), nullptr);
+  tool.send(DongleToolWindow::ID_FIRMWARE_UPDATE);
   _exit(15);  // the update finished: the kill came too late
 }
 
@@ -93,20 +64,13 @@ TEST(FaultKill, KilledDuringAnUpdateTheLogHoldsEverythingWrittenBeforeTheKill) {
     for (size_t i = 0; i < image.size(); ++i) image[i] = (uint8_t)(i * 7 + i / 128);
     std::ofstream(dir + "/image.cfw", std::ios::binary).write((const char*)image.data(), (long)image.size());
   }
-  int master = -1, slave = -1;
-  char slaveName[128];
-  ASSERT_EQ(openpty(&master, &slave, slaveName, nullptr, nullptr), 0);
-  struct termios tio;
-  tcgetattr(slave, &tio);
-  cfmakeraw(&tio);
-  tcsetattr(slave, TCSANOW, &tio);
+  PtyPair pty;
+  ASSERT_FALSE(pty.path.empty());
+  const int master = pty.master;
 
   const pid_t child = fork();
   ASSERT_GE(child, 0);
-  if (child == 0) {
-    close(master);
-    runTool(dir, slaveName);
-  }
+  if (child == 0) runTool(dir, pty.path);
 
   // The dongle: acknowledge every long frame, answer every REQ_UD2 with a
   // report; kill the tool once it has sent eight data blocks.
@@ -121,16 +85,9 @@ TEST(FaultKill, KilledDuringAnUpdateTheLogHoldsEverythingWrittenBeforeTheKill) {
     const ssize_t n = read(master, buffer, sizeof buffer);
     if (n <= 0) continue;
     pending.insert(pending.end(), buffer, buffer + n);
-    while (!pending.empty()) {
-      if (pending[0] != 0x10 && pending[0] != 0x68) {
-        pending.erase(pending.begin());
-        continue;
-      }
-      const size_t size = pending[0] == 0x10 ? 5 : (pending.size() >= 2 ? pending[1] + 6u : 0);
-      if (size == 0 || pending.size() < size) break;
+    for (const Bytes& frame : takeFrames(pending)) {
       Exchange e;
-      e.frame.assign(pending.begin(), pending.begin() + (long)size);
-      pending.erase(pending.begin(), pending.begin() + (long)size);
+      e.frame = frame;
       if (e.frame[0] == 0x10) {
         e.reply = longFrame(0x08, 0xFB, {0x78, 0x01, 0xFD, 0x17, 0x00});
       } else {
@@ -146,13 +103,11 @@ TEST(FaultKill, KilledDuringAnUpdateTheLogHoldsEverythingWrittenBeforeTheKill) {
   kill(child, SIGKILL);
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
-  close(master);
-  close(slave);
   ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)
       << "the tool ended by itself with " << (WIFEXITED(status) ? WEXITSTATUS(status) : -1);
   ASSERT_EQ(dataBlocks, 8);
 
-  const std::string log = readFile(dir + "/QORFW.log");
+  const std::string log = readFile(dir + "/" + ToolWindow::LOG_PATH);
   EXPECT_EQ(log.find("Dongle is now reprogramming"), std::string::npos);
   // Every exchange but the last one was finished before the next frame went
   // out: its frame and the reply the tool took in are in the log, in order.
