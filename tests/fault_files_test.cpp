@@ -1,8 +1,10 @@
 // Working files that misbehave: a firmware file that changes or vanishes
 // after loading, a configuration file that is a directory or a dangling link,
-// a log that cannot be created. Each must give a clear result and no crash.
+// a log or configuration file that permissions keep out. Each must give a
+// clear result and no crash.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -164,6 +166,42 @@ TEST_F(FaultFiles, LogInAFolderThatIsAFileIsRefused) {
   EXPECT_FALSE(openLogFile(path("folder/QORFW.log").c_str()));
   EXPECT_EQ(logFile, nullptr);
   logText("nowhere\n");  // must be harmless
+}
+
+// Permissions only bite for an ordinary user, so the checks run in a child
+// that drops root (to nobody) before it touches the files. The folders live
+// under /tmp so that nobody can reach them at all.
+TEST(FaultPermissions, LogFolderWithoutWritePermissionAndUnreadableConfigAreRefused) {
+  char base[] = "/tmp/mbus-perm-XXXXXX";
+  ASSERT_NE(mkdtemp(base), nullptr);
+  const std::string dir = base, readOnly = dir + "/read-only", config = dir + "/QORconfig.txt";
+  ASSERT_EQ(chmod(base, 0755), 0);
+  ASSERT_EQ(mkdir(readOnly.c_str(), 0555), 0);
+  FILE* f = std::fopen(config.c_str(), "w");
+  ASSERT_NE(f, nullptr);
+  std::fputs("SEC\n", f);
+  std::fclose(f);
+  ASSERT_EQ(chmod(config.c_str(), 0), 0);
+
+  // Exit codes: 0 all refused cleanly, 10 cannot drop root, 11 folder not
+  // reachable (the test would prove nothing), 1 log created, 2 config read.
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(10);
+    if (access(dir.c_str(), X_OK) != 0) _exit(11);
+    if (openLogFile((readOnly + "/QORFW.log").c_str()) || logFile != nullptr) _exit(1);
+    logText("nowhere\n");
+    std::strcpy(configLines[0], "stale");
+    if (readConfigFile(config.c_str()) != 0 || configLoaded != 0 || configLines[0][0] != 0) _exit(2);
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  std::filesystem::remove_all(dir);
+  ASSERT_TRUE(WIFEXITED(status)) << "child ended by signal " << WTERMSIG(status);
+  if (WEXITSTATUS(status) == 10) GTEST_SKIP() << "cannot drop root here";
+  EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 TEST_F(FaultFiles, LogReopenedEmptiesTheOldOneAndWritesAtOnce) {
