@@ -16,17 +16,8 @@
 #include <cstdlib>
 #include <vector>
 
+#include "tests/fuzz/invariant.h"
 #include "tools/virtual-dongle/dongle_engine.h"
-
-namespace {
-
-void check(bool ok, const char* what) {
-  if (ok) return;
-  std::fprintf(stderr, "invariant broken: %s\n", what);
-  std::abort();
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 4) return 0;

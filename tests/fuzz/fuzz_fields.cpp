@@ -18,15 +18,10 @@
 #include "app/shell/config_file.h"
 #include "app/shell/log_file.h"
 #include "commands/identity_fields.h"
+#include "tests/fuzz/invariant.h"
 #include "tests/support/fakes.h"
 
 namespace {
-
-void check(bool ok, const char* what) {
-  if (ok) return;
-  std::fprintf(stderr, "invariant broken: %s\n", what);
-  std::abort();
-}
 
 int digitValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';

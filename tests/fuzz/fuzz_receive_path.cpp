@@ -16,20 +16,15 @@
 #include <cstring>
 #include <vector>
 
-#include "commands/identity_fields.h"
 #include "app/shell/log_file.h"
+#include "commands/identity_fields.h"
 #include "link/answer_reception.h"
 #include "link/link_frames.h"
+#include "tests/fuzz/invariant.h"
 #include "tests/fuzz/reference_crypto.h"
 #include "tests/support/fakes.h"
 
 namespace {
-
-void check(bool ok, const char* what) {
-  if (ok) return;
-  std::fprintf(stderr, "invariant broken: %s\n", what);
-  std::abort();
-}
 
 void checkReceiver() {
   check(linkLength <= LINK_BUFFER_SIZE, "linkLength <= 264");

@@ -13,17 +13,8 @@
 
 #include "app/shell/log_file.h"
 #include "security/telegram_protection.h"
+#include "tests/fuzz/invariant.h"
 #include "tests/fuzz/reference_crypto.h"
-
-namespace {
-
-void check(bool ok, const char* what) {
-  if (ok) return;
-  std::fprintf(stderr, "invariant broken: %s\n", what);
-  std::abort();
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   logFile = std::fopen("/dev/null", "w");

@@ -1,12 +1,12 @@
-// Security mode 7 built on OpenSSL, independent of the tool's own cipher code:
-// the fuzz targets and the seed generator use it to make telegrams that pass
-// the MAC check, so the fuzzer reaches the decryption behind it.
+// Security mode 7 on raw buffers of any content, on top of the OpenSSL far
+// end: the fuzz targets and the seed generator use it to make telegrams that
+// pass the MAC check, so the fuzzer reaches the decryption behind it.
 #pragma once
-#include <openssl/evp.h>
-
 #include <cstdint>
 #include <cstring>
 #include <vector>
+
+#include "tests/support/openssl_telegram.h"
 
 namespace ref {
 
@@ -15,34 +15,6 @@ namespace ref {
 inline constexpr uint8_t kKey[16] = {0x5A, 0x17, 0xC3, 0xE9, 0x0B, 0x4D, 0x62, 0xF8,
                                      0xA1, 0xC0, 0x7E, 0x3B, 0x9D, 0x2F, 0x4A, 0x68};
 inline constexpr uint8_t kMeterId[4] = {0x04, 0x03, 0x02, 0x01};
-
-enum Constant : uint8_t { EncFromMeter = 0x00, MacFromMeter = 0x01, EncToMeter = 0x10, MacToMeter = 0x11 };
-
-inline void cmac(const uint8_t key[16], const uint8_t* data, size_t length, uint8_t tag[16]) {
-  size_t out = 0;
-  static const uint8_t empty = 0;
-  EVP_Q_mac(nullptr, "CMAC", nullptr, "AES-128-CBC", nullptr, key, 16, length ? data : &empty, length, tag, 16,
-            &out);
-}
-
-inline void deriveKey(const uint8_t key[16], Constant constant, const uint8_t id[4], uint32_t counter,
-                      uint8_t derived[16]) {
-  uint8_t input[16] = {constant, (uint8_t)counter, (uint8_t)(counter >> 8), (uint8_t)(counter >> 16),
-                       (uint8_t)(counter >> 24), id[0], id[1], id[2], id[3], 7, 7, 7, 7, 7, 7, 7};
-  cmac(key, input, 16, derived);
-}
-
-// AES-128-CBC with a zero IV over whole blocks, in place.
-inline void cbc(const uint8_t key[16], uint8_t* data, size_t length, bool encrypt) {
-  if (length == 0) return;
-  static const uint8_t iv[16] = {0};
-  EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
-  EVP_CipherInit_ex(ctx, EVP_aes_128_cbc(), nullptr, key, iv, encrypt ? 1 : 0);
-  EVP_CIPHER_CTX_set_padding(ctx, 0);
-  int n = 0;
-  EVP_CipherUpdate(ctx, data, &n, data, (int)length);
-  EVP_CIPHER_CTX_free(ctx);
-}
 
 // Where the encrypted area of an application part lies, or false when it
 // does not fit inside the part.
@@ -70,16 +42,13 @@ inline bool encryptedArea(const uint8_t* app, size_t length, size_t& position, s
   return position + size <= length;
 }
 
-// The MAC over MCL, MCR and everything from offset 17, written to bytes 9..16.
+// The MAC over MCL, MCR and everything from offset 17, written to bytes 9..16
+// of a buffer sized exactly.
 inline void writeMac(uint8_t* app, size_t length, bool fromMeter) {
   if (length < 17) return;
-  const uint32_t counter = app[5] | app[6] << 8 | app[7] << 16 | (uint32_t)app[8] << 24;
-  uint8_t macKey[16], tag[16];
-  deriveKey(kKey, fromMeter ? MacFromMeter : MacToMeter, kMeterId, counter, macKey);
-  std::vector<uint8_t> covered(app + 4, app + 9);
-  covered.insert(covered.end(), app + 17, app + length);
-  cmac(macKey, covered.data(), covered.size(), tag);
-  std::memcpy(app + 9, tag, 8);
+  std::vector<uint8_t> part(app, app + length);
+  ossl::writeMac(part, kMeterId, kKey, fromMeter);
+  std::memcpy(app + 9, part.data() + 9, 8);
 }
 
 // Encrypts the area in place and writes the MAC, as the meter would.
@@ -87,9 +56,9 @@ inline bool protect(uint8_t* app, size_t length, bool fromMeter) {
   size_t position = 0, size = 0;
   if (length < 17 || !encryptedArea(app, length, position, size)) return false;
   const uint32_t counter = app[5] | app[6] << 8 | app[7] << 16 | (uint32_t)app[8] << 24;
-  uint8_t encKey[16];
-  deriveKey(kKey, fromMeter ? EncFromMeter : EncToMeter, kMeterId, counter, encKey);
-  cbc(encKey, app + position, size, true);
+  const ossl::Block encKey =
+      ossl::deriveKey(kKey, fromMeter ? ossl::kEncFromMeter : ossl::kEncToMeter, kMeterId, counter);
+  ossl::cbc(encKey.data(), app + position, size, true);
   writeMac(app, length, fromMeter);
   return true;
 }
