@@ -53,44 +53,42 @@ class FaultFiles : public ::testing::Test {
   std::string dir;
 };
 
-// The update sends what was loaded, whatever happens to the file afterwards.
-void expectUpdateSends(const std::vector<uint8_t>& loaded, Harness& h, DongleModel& dongle) {
-  useSimpleProtocol = 0;
-  encryptionOn = 0;
-  ASSERT_EQ(runFirmwareUpdate(h.ctx), UpdateResult::Finished);
-  ASSERT_EQ(dongle.image.size(), loaded.size());
-  EXPECT_EQ(hex(dongle.image), hex(loaded));
-}
-
-TEST_F(FaultFiles, FirmwareFileOverwrittenAfterLoadingStillSendsTheLoadedImage) {
-  const std::vector<uint8_t> original = pattern(700, 1);
-  writeFile(path("fw.cfw"), original);
+// A firmware file written and loaded, with a dongle ready to take the update.
+class FirmwareFileFault : public FaultFiles {
+ protected:
+  std::vector<uint8_t> writeAndLoad(size_t n, uint8_t seed) {
+    const std::vector<uint8_t> original = pattern(n, seed);
+    writeFile(path("fw.cfw"), original);
+    prepareUpdate(0);
+    EXPECT_TRUE(loadFirmwareFile(path("fw.cfw").c_str(), h.out));
+    return original;
+  }
+  // The update sends what was loaded, whatever happens to the file afterwards.
+  void expectUpdateSends(const std::vector<uint8_t>& loaded) {
+    useSimpleProtocol = 0;
+    encryptionOn = 0;
+    ASSERT_EQ(runFirmwareUpdate(h.ctx), UpdateResult::Finished);
+    ASSERT_EQ(dongle.image.size(), loaded.size());
+    EXPECT_EQ(hex(dongle.image), hex(loaded));
+  }
   Harness h;
-  DongleModel dongle(h);
-  prepareUpdate(0);
-  ASSERT_TRUE(loadFirmwareFile(path("fw.cfw").c_str(), h.out));
+  DongleModel dongle{h};
+};
+
+TEST_F(FirmwareFileFault, OverwrittenAfterLoadingStillSendsTheLoadedImage) {
+  const std::vector<uint8_t> original = writeAndLoad(700, 1);
   writeFile(path("fw.cfw"), pattern(300, 99));  // shorter and different
-  expectUpdateSends(original, h, dongle);
+  expectUpdateSends(original);
 }
 
-TEST_F(FaultFiles, FirmwareFileDeletedAfterLoadingStillSendsTheLoadedImage) {
-  const std::vector<uint8_t> original = pattern(1000, 7);
-  writeFile(path("fw.cfw"), original);
-  Harness h;
-  DongleModel dongle(h);
-  prepareUpdate(0);
-  ASSERT_TRUE(loadFirmwareFile(path("fw.cfw").c_str(), h.out));
+TEST_F(FirmwareFileFault, DeletedAfterLoadingStillSendsTheLoadedImage) {
+  const std::vector<uint8_t> original = writeAndLoad(1000, 7);
   ASSERT_EQ(std::remove(path("fw.cfw").c_str()), 0);
-  expectUpdateSends(original, h, dongle);
+  expectUpdateSends(original);
 }
 
-TEST_F(FaultFiles, FirmwareFileReplacedByADirectoryAfterLoadingStillSendsTheLoadedImage) {
-  const std::vector<uint8_t> original = pattern(260, 3);
-  writeFile(path("fw.cfw"), original);
-  Harness h;
-  DongleModel dongle(h);
-  prepareUpdate(0);
-  ASSERT_TRUE(loadFirmwareFile(path("fw.cfw").c_str(), h.out));
+TEST_F(FirmwareFileFault, ReplacedByADirectoryAfterLoadingCannotBeLoadedAgain) {
+  writeAndLoad(260, 3);
   ASSERT_EQ(std::remove(path("fw.cfw").c_str()), 0);
   ASSERT_EQ(mkdir(path("fw.cfw").c_str(), 0755), 0);
   // Loading the directory fails and says so; the update then refuses rather
