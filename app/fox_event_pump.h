@@ -2,7 +2,7 @@
 // (above all the receive timer) while a firmware sequence waits, with input
 // to every window refused so no second command can start meanwhile.
 #pragma once
-#include "app/shell/tool_context.h"
+#include "interfaces/window_interfaces.h"
 
 namespace FX {
 class FXApp;

@@ -4,9 +4,9 @@
 #include <cstdio>
 
 #include "app/main_window.h"
-#include "app/shell/com_ports.h"
-#include "app/shell/config_file.h"
-#include "app/shell/log_file.h"
+#include "app/config_file.h"
+#include "interfaces/log_file.h"
+#include "link/com_ports.h"
 
 namespace {
 const char* const CONFIG_FILE = "QORconfig.txt";

@@ -9,9 +9,10 @@
 #include <string>
 
 #include "app/fox_event_pump.h"
-#include "app/shell/output.h"
-#include "app/shell/tool_context.h"
+#include "interfaces/output.h"
+#include "interfaces/window_interfaces.h"
 #include "link/connection.h"
+#include "link/tool_context.h"
 
 class DongleToolWindow : public FXMainWindow, public ConsoleView, public WindowFields {
   FXDECLARE(DongleToolWindow)
@@ -54,10 +55,7 @@ class DongleToolWindow : public FXMainWindow, public ConsoleView, public WindowF
   long onCmdAbout(FXObject*, FXSelector, void*);
   long onCmdSndNke(FXObject*, FXSelector, void*);
   long onCmdReqUd2(FXObject*, FXSelector, void*);
-  long onCmdEncryption(FXObject*, FXSelector, void*);
-  long onCmdSimpleProtocol(FXObject*, FXSelector, void*);
-  long onCmdDoubleBlock42(FXObject*, FXSelector, void*);
-  long onCmdSkipBlock15(FXObject*, FXSelector, void*);
+  long onCmdOption(FXObject*, FXSelector, void*);  // ID_ENCRYPTION to ID_SKIP_BLOCK_15
   long onReceiveTimeout(FXObject*, FXSelector, void*);
   long onCmdFont1(FXObject*, FXSelector, void*);
   long onCmdFont2(FXObject*, FXSelector, void*);

@@ -5,7 +5,7 @@
 #pragma once
 #include <string>
 
-#include "app/shell/tool_context.h"
+#include "interfaces/window_interfaces.h"
 
 namespace FX {
 class FXWindow;

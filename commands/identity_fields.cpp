@@ -1,5 +1,6 @@
 #include "commands/identity_fields.h"
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -72,3 +73,31 @@ void readIdentityFields(const WindowFields& fields) {
   readHexField(fields, Field::Counter, counter, 4);
   invocationCounter = (uint32_t)counter[0] << 24 | (uint32_t)counter[1] << 16 | (uint32_t)counter[2] << 8 | counter[3];
 }
+
+void resetIdentityStores() {
+  std::memset(meterAddress, 0, sizeof meterAddress);
+  std::memset(meterIdBytes, 0, sizeof meterIdBytes);
+  std::memset(communicationKey, 0, sizeof communicationKey);
+  invocationCounter = 0;
+  accessNumber = 0;
+}
+
+uint8_t nextAccessNumber() { return accessNumber++; }
+
+void showInvocationCounter(WindowFields& fields) {
+  char text[12];
+  std::snprintf(text, sizeof text, "%08X", (unsigned)invocationCounter);
+  fields.setFieldText(Field::Counter, text);
+}
+
+void counterFromAnswer(WindowFields& fields, uint32_t messageCounter) {
+  invocationCounter = messageCounter + 1;
+  showInvocationCounter(fields);
+}
+
+void counterWithoutRecord(WindowFields& fields) {
+  invocationCounter += 4;
+  showInvocationCounter(fields);
+}
+
+void counterAfterActivate(WindowFields&) { ++invocationCounter; }

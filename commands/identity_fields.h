@@ -1,10 +1,11 @@
-// The identity, key and counter stores that telegrams are built from, and
-// their reading from the window's text fields.
+// The identity, key and counter stores that telegrams are built from, their
+// reading from the window's text fields, and every change made to them.
 #pragma once
 #include <cstdint>
 
-#include "app/shell/tool_context.h"
+#include "interfaces/window_interfaces.h"
 
+// Written only by the functions below.
 extern uint8_t meterAddress[8];      // manufacturer LE, id LSB first, version, device type
 extern uint8_t meterIdBytes[4];      // identification number, least significant byte first
 extern uint8_t communicationKey[16];
@@ -15,3 +16,14 @@ extern uint8_t accessNumber;         // +1 for every firmware telegram
 int32_t parseHex(const char* text, uint8_t* out, int capacity);
 int32_t encodeManufacturer(const char* text);
 void readIdentityFields(const WindowFields& fields);
+// Every store zero, as at program start.
+void resetIdentityStores();
+// The access number for the next firmware telegram.
+uint8_t nextAccessNumber();
+
+// The counter as the answers and the encrypted update move it, each time
+// shown in the counter field ("%08X").
+void counterFromAnswer(WindowFields& fields, uint32_t messageCounter);  // the answer's counter + 1
+void counterWithoutRecord(WindowFields& fields);                        // + 4
+void counterAfterActivate(WindowFields& fields);                        // + 1
+void showInvocationCounter(WindowFields& fields);

@@ -2,6 +2,7 @@
 
 #include "link/connection.h"
 #include "link/link_frames.h"
+#include "link/telegram.h"
 
 void sendBuiltFrame(ToolContext& ctx, const char* heading) {
   uint16_t length = 0;
@@ -14,13 +15,13 @@ void sendBuiltFrame(ToolContext& ctx, const char* heading) {
 }
 
 void sendSndNke(ToolContext& ctx) {
-  buildShortFrame(LINK_ADDRESS, C_SND_NKE);
+  buildSndNke();
   sendBuiltFrame(ctx, ">>> SND_NKE\n");
   ctx.fields.setStatusText("SND_NKE sent.");
 }
 
-void sendReqUd2(ToolContext& ctx) {
-  buildShortFrame(LINK_ADDRESS, C_REQ_UD2);
+void sendReqUd2(ToolContext& ctx, StatusLine status) {
+  buildReqUd2();
   sendBuiltFrame(ctx, ">>> REQ_UD2\n");
-  ctx.fields.setStatusText("REQ_UD2 sent.");
+  if (status == StatusLine::Show) ctx.fields.setStatusText("REQ_UD2 sent.");
 }

@@ -9,15 +9,12 @@
 uint8_t firmwareImage[FIRMWARE_CAPACITY];
 uint32_t firmwareLength = 0;
 int firmwareLoaded = 0;
-uint32_t transferOffset = 0;
-uint32_t transferAddress = 0;
-uint8_t chunkSize = 0;
 
-bool loadFirmwareFile(const char* path, Output& out) {
+LoadResult loadFirmwareFile(const char* path, Output& out) {
   FILE* file = std::fopen(path, "rb");
   if (!file) {
     firmwareLoaded = 0;
-    return false;
+    return LoadResult::CannotOpen;
   }
   // A directory opens but cannot be read; a read error midway would leave
   // a truncated image that looks whole. Both count as a failed open, and the
@@ -33,11 +30,16 @@ bool loadFirmwareFile(const char* path, Output& out) {
   std::fclose(file);
   if (!readable) {
     firmwareLoaded = 0;
-    return false;
+    return LoadResult::CannotOpen;
   }
   std::memcpy(firmwareImage, scratch.data(), count);
   firmwareLength = (uint32_t)count;
   firmwareLoaded = 1;
   out.outputFormat(STYLE_PROGRESS, "Read %d bytes from file %s\n", (int)count, path);
-  return true;
+  return LoadResult::Loaded;
+}
+
+void unloadFirmware() {
+  firmwareLength = 0;
+  firmwareLoaded = 0;
 }

@@ -1,8 +1,25 @@
 // The update command: refresh the stores from the fields, then run the
 // protocol the options choose. Sequences wait only through ctx.pump.
 #pragma once
-#include "app/shell/tool_context.h"
+#include <cstdint>
+
+#include "link/tool_context.h"
+
+// Option flags of the Settings menu, one byte each; written only by setUpdateOption.
+extern uint8_t encryptionOn;       // starts 1
+extern uint8_t useSimpleProtocol;  // starts 0
+extern uint8_t doubleBlock42;      // starts 0
+extern uint8_t skipBlock15;        // starts 0
+
+enum class UpdateOption { Encryption, SimpleProtocol, DoubleBlock42, SkipBlock15 };
+void setUpdateOption(UpdateOption option, bool on);
+bool updateOption(UpdateOption option);
 
 enum class UpdateResult { Finished, NoFirmware, Cancelled, NoAnswer, PortLost };
 
 UpdateResult runFirmwareUpdate(ToolContext& ctx);
+
+// Every store of the core back to its state at program start: link buffer
+// and receiver, answer flags, identity stores, chaining value, image and
+// options. For a fresh run in the same process (tests).
+void resetCoreState();

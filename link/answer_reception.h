@@ -1,17 +1,17 @@
 // One run of the receive poll: read what arrived, feed the receiver, print
-// and take in every result. The window's timer calls it every 200 ms.
+// every result and hand each long answer to the layer that applies it. The
+// window's timer runs it every 200 ms.
 #pragma once
 #include <cstdint>
 
-#include "app/shell/tool_context.h"
+#include "link/telegram.h"
+#include "link/tool_context.h"
 
+// Raised by the poll, cleared by clearAnswerFlags before a wait; written only here.
 extern uint8_t answerReceived;  // a long frame with a right checksum came in
 extern uint8_t ackReceived;     // an 0xE5 came in
 
-void pollAnswers(ToolContext& ctx);
-uint16_t findCounterRecord(const uint8_t* frame, uint16_t length);
-// An 8-byte identity header (id least significant byte first, manufacturer,
-// version, device type) into the window's identification fields.
-void showMeterHeader(ToolContext& ctx, const uint8_t* header);
-// Three letters and a NUL, or nothing written when the top bit is set.
-void decodeManufacturer(uint16_t code, char* text);
+using AnswerHandler = void (*)(ToolContext& ctx, const Answer& answer);
+
+void pollAnswers(ToolContext& ctx, AnswerHandler handler);
+void clearAnswerFlags();

@@ -5,17 +5,17 @@
 #include <memory>
 #include <string>
 
-#include "app/shell/output.h"
-#include "app/shell/tool_context.h"
+#include "interfaces/output.h"
+#include "interfaces/window_interfaces.h"
 #include "link/serial_port.h"
 
 class Connection {
  public:
   Connection(std::unique_ptr<SerialPort> port, Output& out, WindowFields& fields);
 
-  // Closes an open port first. Returns "" on success, else the error box text.
-  // An empty portName (no port in the list) is refused with a message.
-  std::string connect(const std::string& portName, int baudIndex);
+  // Closes an open port first. An empty portName (no port in the list) is
+  // refused with NoPortSelected.
+  SerialOpenResult connect(const std::string& portName, int baudIndex);
   void disconnect();
 
   bool connected() const { return serialConnected != 0; }
@@ -25,7 +25,6 @@ class Connection {
   int readBlock(uint8_t* buffer, int capacity);
 
   SerialPort& serialHandle() { return *port_; }
-  int serialConnected = 0;
 
  private:
   void portLost();
@@ -33,4 +32,5 @@ class Connection {
   Output& out_;
   WindowFields& fields_;
   std::string portName_;
+  int serialConnected = 0;
 };

@@ -118,3 +118,10 @@ uint8_t* getLinkBuffer(uint16_t& length) {
   length = linkLength;
   return linkBuffer;
 }
+
+void resetLinkFrames() {
+  std::memset(linkBuffer, 0, sizeof linkBuffer);
+  linkLength = 0;
+  rxState = RX_UNARMED;
+  rxLengthField = 0;
+}

@@ -8,6 +8,7 @@ constexpr uint8_t FRAME_START_SHORT = 0x10;
 constexpr uint8_t FRAME_STOP = 0x16;
 constexpr uint8_t FRAME_ACK = 0xE5;
 constexpr int LINK_BUFFER_SIZE = 264;
+constexpr int FRAME_DATA_OFFSET = 6;  // a long frame's data (CI field on) begins here
 
 // Result codes of receiveByte.
 enum : uint8_t {
@@ -23,6 +24,7 @@ enum : uint8_t {
 // Receiver states.
 enum : uint8_t { RX_UNARMED = 0, RX_IDLE = 1, RX_IN_SHORT = 2, RX_IN_LONG = 3 };
 
+// Written only by the builders and the receiver below.
 extern uint8_t linkBuffer[LINK_BUFFER_SIZE];
 extern uint16_t linkLength;
 extern uint8_t rxState;
@@ -33,3 +35,5 @@ void buildShortFrame(uint8_t address, uint8_t control);
 void resetReceiver();
 uint8_t receiveByte(uint8_t b);
 uint8_t* getLinkBuffer(uint16_t& length);
+// Back to the start state: empty buffer, receiver not armed.
+void resetLinkFrames();

@@ -7,12 +7,15 @@
 
 enum class SerialOpenResult {
   Ok,
-  NotFound,          // "Serial Error\nCOM port %s not found"
-  OpenFailed,        // busy, no permission, ...: "Serial Error\nError opening COM port %s"
-  GetParamsFailed,   // "Serial Error\nError getting serial parameters."
-  SetParamsFailed,   // "Serial Error\nError setting serial parameters."
-  SetTimeoutsFailed  // "Serial Error\nError setting timeouts."
+  NoPortSelected,    // the port list is empty
+  NotFound,
+  OpenFailed,        // busy, no permission, ...
+  GetParamsFailed,
+  SetParamsFailed,
+  SetTimeoutsFailed
 };
+
+enum class SerialIo { Ok, Gone };  // Gone: the device went away (unplugged, far end closed)
 
 class SerialPort {
  public:
@@ -20,10 +23,10 @@ class SerialPort {
   virtual SerialOpenResult open(const char* path, int baud) = 0;
   virtual void close() = 0;
   virtual bool isOpen() const = 0;
-  // Bytes read (0 when nothing has arrived), or -1 when the device is gone.
-  virtual int read(uint8_t* buffer, int capacity) = 0;
-  // Bytes written, or -1 when the device is gone.
-  virtual int write(const uint8_t* bytes, int length) = 0;
+  // count: bytes read, 0 when nothing has arrived.
+  virtual SerialIo read(uint8_t* buffer, int capacity, int& count) = 0;
+  // count: bytes the line took before the write bound ran out.
+  virtual SerialIo write(const uint8_t* bytes, int length, int& count) = 0;
 };
 
 std::unique_ptr<SerialPort> createSerialPort();

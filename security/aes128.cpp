@@ -135,7 +135,7 @@ void aesExpandKey(const uint8_t key[16], AesKeySchedule& schedule) {
   }
 }
 
-int aesEncryptBlock(const uint8_t input[16], uint8_t output[16], const AesKeySchedule& schedule) {
+void aesEncryptBlock(const uint8_t input[16], uint8_t output[16], const AesKeySchedule& schedule) {
   State state;
   std::memcpy(state, input, 16);
   addRoundKey(state, schedule, 0);
@@ -149,11 +149,10 @@ int aesEncryptBlock(const uint8_t input[16], uint8_t output[16], const AesKeySch
   shiftRows(state);
   addRoundKey(state, schedule, 10);
   std::memcpy(output, state, 16);
-  return 1;
 }
 
 // The plain inverse cipher: round keys used as expanded.
-int aesDecryptBlock(const uint8_t input[16], uint8_t output[16], const AesKeySchedule& schedule) {
+void aesDecryptBlock(const uint8_t input[16], uint8_t output[16], const AesKeySchedule& schedule) {
   State state;
   std::memcpy(state, input, 16);
   addRoundKey(state, schedule, 10);
@@ -167,5 +166,4 @@ int aesDecryptBlock(const uint8_t input[16], uint8_t output[16], const AesKeySch
   invSubBytes(state);
   addRoundKey(state, schedule, 0);
   std::memcpy(output, state, 16);
-  return 1;
 }

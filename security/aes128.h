@@ -7,6 +7,6 @@
 using AesKeySchedule = uint8_t[176];
 
 void aesExpandKey(const uint8_t key[16], AesKeySchedule& schedule);
-// Both return 1; they read the whole input before writing the output.
-int aesEncryptBlock(const uint8_t input[16], uint8_t output[16], const AesKeySchedule& schedule);
-int aesDecryptBlock(const uint8_t input[16], uint8_t output[16], const AesKeySchedule& schedule);
+// Both read the whole input before writing the output.
+void aesEncryptBlock(const uint8_t input[16], uint8_t output[16], const AesKeySchedule& schedule);
+void aesDecryptBlock(const uint8_t input[16], uint8_t output[16], const AesKeySchedule& schedule);

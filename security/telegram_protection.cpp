@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <cstring>
 
-#include "app/shell/log_file.h"
 #include "security/aes128.h"
 #include "security/cipher_modes.h"
 #include "security/secure_wipe.h"
@@ -80,26 +79,30 @@ bool equalInConstantTime(const uint8_t* a, const uint8_t* b, size_t n) {
   return difference == 0;
 }
 
-void logField(const char* label, const uint8_t* bytes, int count, const char* end) {
-  logText(label);
-  logBytes(bytes, count);
-  logText(end);
+void traceField(TraceSink& trace, const char* label, const uint8_t* bytes, int count, const char* end) {
+  trace.text(label);
+  trace.bytes(bytes, count);
+  trace.text(end);
 }
 
 // Derives the key and writes the trace lines shared by MAC and encryption:
 // meter id, counter, derivation input and derived key.
-void deriveWithTrace(const uint8_t key[16], DerivationConstant constant, const MeterId meterId, uint32_t counter,
-                     uint8_t derivedKey[16]) {
+void deriveWithTrace(TraceSink& trace, const uint8_t key[16], DerivationConstant constant, const MeterId meterId,
+                     uint32_t counter, uint8_t derivedKey[16]) {
   uint8_t input[16];
   buildKdfInput(constant, meterId, counter, input);
   deriveKey(key, constant, meterId, counter, derivedKey);
   uint8_t counterBytes[4];
   for (int i = 0; i < 4; ++i) counterBytes[i] = (uint8_t)(counter >> (8 * i));
-  logField("Meter address: ", meterId, 4, "\n");
-  logField("Counter: ", counterBytes, 4, "\n");
-  logField("Key input: ", input, 16, "\n\n");
-  logField("Derived key: ", derivedKey, 16, "\n\n");
+  traceField(trace, "Meter address: ", meterId, 4, "\n");
+  traceField(trace, "Counter: ", counterBytes, 4, "\n");
+  traceField(trace, "Key input: ", input, 16, "\n\n");
+  traceField(trace, "Derived key: ", derivedKey, 16, "\n\n");
 }
+
+bool aflPresent(const uint8_t* app, uint32_t length) { return length >= 1 && app[0] == 0x90; }
+
+int32_t aflPayloadLength(uint32_t length) { return (int32_t)(length - kAflLength); }
 
 void cbcDecryptFromMeter(uint8_t* area, uint32_t length, const MeterId meterId, uint32_t counter,
                          const uint8_t key[16]) {
@@ -115,73 +118,54 @@ void cbcDecryptFromMeter(uint8_t* area, uint32_t length, const MeterId meterId, 
 
 }  // namespace
 
-bool aflPresent(const uint8_t* app, uint32_t length) { return length >= 1 && app[0] == 0x90; }
-
-const uint8_t* aflFields(const uint8_t* app, uint32_t length) { return length >= kAflLength ? app + 1 : nullptr; }
-
-int32_t aflPayloadLength(const uint8_t*, uint32_t length) { return (int32_t)(length - kAflLength); }
-
-uint32_t encryptedLength(const uint8_t* app, uint32_t length) {
-  EncryptedArea area = locateEncryptedArea({app, length, false});
-  return area.headerInside ? area.length : 0;
-}
-
-uint32_t encryptedData(const uint8_t* app, uint32_t length) {
-  return locateEncryptedArea({app, length, false}).offset;
-}
-
-bool encryptedAreaFits(const uint8_t* app, uint32_t length) {
-  return fits(locateEncryptedArea({app, length, false}), length);
-}
-
-void telegramMac(uint8_t mac[16], const uint8_t* data, int32_t length, const MeterId meterId, uint32_t counter,
-                 const uint8_t key[16], bool fromMeter) {
+void telegramMac(TraceSink& trace, uint8_t mac[16], const uint8_t* data, int32_t length, const MeterId meterId,
+                 uint32_t counter, const uint8_t key[16], bool fromMeter) {
   uint8_t macKey[16];
-  logText("Starting a MAC.\n");
-  logField("key: ", key, 16, "\n\n");
-  logText("Bytes to MAC: ");
-  logDump(data, length);
-  deriveWithTrace(key, fromMeter ? MacFromMeter : MacToMeter, meterId, counter, macKey);
+  trace.text("Starting a MAC.\n");
+  traceField(trace, "key: ", key, 16, "\n\n");
+  trace.text("Bytes to MAC: ");
+  trace.dump(data, length);
+  deriveWithTrace(trace, key, fromMeter ? MacFromMeter : MacToMeter, meterId, counter, macKey);
   aesCmac(macKey, data, length, mac);
-  logField("Calculated MAC: ", mac, 16, "\n\n");
+  traceField(trace, "Calculated MAC: ", mac, 16, "\n\n");
   secureWipe(macKey, sizeof macKey);
 }
 
-bool telegramVerifyMac(const uint8_t receivedMac[8], const uint8_t* data, int32_t length, const MeterId meterId,
-                       uint32_t counter, const uint8_t key[16], bool fromMeter) {
+bool telegramVerifyMac(TraceSink& trace, const uint8_t receivedMac[8], const uint8_t* data, int32_t length,
+                       const MeterId meterId, uint32_t counter, const uint8_t key[16], bool fromMeter) {
   uint8_t tag[16];
-  telegramMac(tag, data, length, meterId, counter, key, fromMeter);
-  logField("Compare MAC: ", receivedMac, 8, "\n");
+  telegramMac(trace, tag, data, length, meterId, counter, key, fromMeter);
+  traceField(trace, "Compare MAC: ", receivedMac, 8, "\n");
   return equalInConstantTime(tag, receivedMac, 8);
 }
 
-void telegramEncrypt(uint8_t* data, int32_t length, const MeterId meterId, uint32_t counter, const uint8_t key[16],
-                     bool fromMeter) {
+void telegramEncrypt(TraceSink& trace, uint8_t* data, int32_t length, const MeterId meterId, uint32_t counter,
+                     const uint8_t key[16], bool fromMeter) {
   uint8_t encKey[16];
   AesKeySchedule schedule;
-  logField("Key: ", key, 16, "\n\n");
-  logText("Bytes to encrypt: ");
-  logDump(data, length);
-  deriveWithTrace(key, fromMeter ? EncFromMeter : EncToMeter, meterId, counter, encKey);
+  traceField(trace, "Key: ", key, 16, "\n\n");
+  trace.text("Bytes to encrypt: ");
+  trace.dump(data, length);
+  deriveWithTrace(trace, key, fromMeter ? EncFromMeter : EncToMeter, meterId, counter, encKey);
   uint32_t cbcLength = length < 0 ? 0 : (uint32_t)length;
   if (cbcLength > kMaxCbcLength) cbcLength = kMaxCbcLength;
   aesExpandKey(encKey, schedule);
   cbcResetChaining();
   cbcEncrypt(data, (uint8_t)(cbcLength & ~15u), schedule);
-  logText("Encrypted data: ");
-  logDump(data, length);
+  trace.text("Encrypted data: ");
+  trace.dump(data, length);
   secureWipe(encKey, sizeof encKey);
   secureWipe(schedule, sizeof schedule);
 }
 
-bool telegramDecrypt(uint8_t* app, uint32_t length, const uint8_t meterId[4], const uint8_t key[16]) {
-  logText("Decrypt: Starting a decrypt.\n");
+bool telegramDecrypt(TraceSink& trace, uint8_t* app, uint32_t length, const uint8_t meterId[4], const uint8_t key[16]) {
+  trace.text("Decrypt: Starting a decrypt.\n");
   if (!aflPresent(app, length)) return false;
-  logText("Decrypt: AFL found.\n");
-  int32_t payloadLength = aflPayloadLength(app, length);
-  logFormat("Decrypt: data length %d found.\n", payloadLength);
+  trace.text("Decrypt: AFL found.\n");
+  int32_t payloadLength = aflPayloadLength(length);
+  trace.format("Decrypt: data length %d found.\n", payloadLength);
   if (length < kAflLength || length > kMaxApplicationLength) {
-    logText("Decrypt: data length out of range.\n");
+    trace.text("Decrypt: data length out of range.\n");
     return false;
   }
 
@@ -189,41 +173,42 @@ bool telegramDecrypt(uint8_t* app, uint32_t length, const uint8_t meterId[4], co
   std::memcpy(receivedMac, app + 9, 8);
   uint32_t counter = readCounter(app);
   std::memcpy(app + kMacCopyOffset, app + 4, kMacCopyLength);
-  if (!telegramVerifyMac(receivedMac, app + kMacCopyOffset, payloadLength + (int32_t)kMacCopyLength, meterId, counter,
+  if (!telegramVerifyMac(trace, receivedMac, app + kMacCopyOffset, payloadLength + (int32_t)kMacCopyLength, meterId, counter,
                          key, true)) {
-    logText("Decrypt: MAC not OK.\n");
+    trace.text("Decrypt: MAC not OK.\n");
     return false;
   }
-  logText("Decrypt: MAC OK.\n");
+  trace.text("Decrypt: MAC OK.\n");
 
   EncryptedArea area = locateEncryptedArea({app, length, false});
   // The two 0x2F bytes are looked at even when nothing is encrypted.
   if (!fits(area, length) || length - area.offset < 2) {
-    logText("Decrypt: encrypted area beyond the end.\n");
+    trace.text("Decrypt: encrypted area beyond the end.\n");
     return false;
   }
   cbcDecryptFromMeter(app + area.offset, area.length, meterId, counter, key);
   if (app[area.offset] == 0x2F && app[area.offset + 1] == 0x2F) {
-    logText("Decrypt: 2 bytes 0x2F found.\n");
+    trace.text("Decrypt: 2 bytes 0x2F found.\n");
     return true;
   }
-  logText("Decrypt: Decrypt error.\n");
+  trace.text("Decrypt: Decrypt error.\n");
   return false;
 }
 
-bool telegramEncryptAndMac(uint8_t* app, uint32_t length, const uint8_t meterId[4], const uint8_t key[16]) {
+bool telegramEncryptAndMac(TraceSink& trace, uint8_t* app, uint32_t length, const uint8_t meterId[4],
+                           const uint8_t key[16]) {
   if (!aflPresent(app, length)) return false;
   // Malformed parts are refused like a missing AFL: nothing written or changed.
   if (length < kAflLength || length > kMaxApplicationLength) return false;
   EncryptedArea area = locateEncryptedArea({app, length, true});
   if (!fits(area, length)) return false;
 
-  logText("Starting an encrypt and MAC.\n");
+  trace.text("Starting an encrypt and MAC.\n");
   uint32_t counter = readCounter(app);
   std::memcpy(app + kMacCopyOffset, app + 4, kMacCopyLength);
-  telegramEncrypt(app + area.offset, (int32_t)area.length, meterId, counter, key, false);
+  telegramEncrypt(trace, app + area.offset, (int32_t)area.length, meterId, counter, key, false);
   uint8_t mac[16];
-  telegramMac(mac, app + kMacCopyOffset, aflPayloadLength(app, length) + (int32_t)kMacCopyLength, meterId, counter,
+  telegramMac(trace, mac, app + kMacCopyOffset, aflPayloadLength(length) + (int32_t)kMacCopyLength, meterId, counter,
               key, false);
   std::memcpy(app + 9, mac, 8);
   return true;

@@ -1,5 +1,5 @@
 // Security mode 7 telegrams: verify and decrypt answers from the meter,
-// encrypt and authenticate telegrams to it. Traces go to the log only.
+// encrypt and authenticate telegrams to it. Traces go to the sink (the log).
 //
 // An application part runs from the AFL CI to the last data byte and is
 // always given with its length; nothing beyond that length is read or
@@ -8,39 +8,28 @@
 #pragma once
 #include <cstdint>
 
+#include "interfaces/trace_sink.h"
 #include "security/key_derivation.h"
 
 // Verifies the MAC (MacFromMeter), then decrypts the area in place
 // (EncFromMeter); true when it begins 2F 2F. False without decrypting when the
 // AFL is missing or incomplete, the MAC is wrong, or the TPL header or the
 // announced area runs past the end.
-bool telegramDecrypt(uint8_t* app, uint32_t length, const uint8_t meterId[4], const uint8_t key[16]);
+bool telegramDecrypt(TraceSink& trace, uint8_t* app, uint32_t length, const uint8_t meterId[4], const uint8_t key[16]);
 // Encrypts the area (EncToMeter) and writes the MAC (MacToMeter) over bytes
 // 9..16. False, with nothing changed or logged, when the AFL is missing or
 // incomplete or the TPL header or the announced area runs past the end.
-bool telegramEncryptAndMac(uint8_t* app, uint32_t length, const uint8_t meterId[4], const uint8_t key[16]);
-
-// Field functions, no side effects.
-bool aflPresent(const uint8_t* app, uint32_t length);  // byte 0 is 0x90
-// Byte 1 (AFLL), or null when the 17-byte AFL is incomplete.
-const uint8_t* aflFields(const uint8_t* app, uint32_t length);
-int32_t aflPayloadLength(const uint8_t* app, uint32_t length);  // length - 17: TPL CI to the end
-// 16N from the configuration field (0 to 240); 0 when the TPL CI has no known
-// header or the header is cut short.
-uint32_t encryptedLength(const uint8_t* app, uint32_t length);
-// Offset of the encrypted area from byte 0 (after the CFE in mode 7).
-uint32_t encryptedData(const uint8_t* app, uint32_t length);
-// The TPL header and the encrypted area it announces both lie inside.
-bool encryptedAreaFits(const uint8_t* app, uint32_t length);
+bool telegramEncryptAndMac(TraceSink& trace, uint8_t* app, uint32_t length, const uint8_t meterId[4],
+                           const uint8_t key[16]);
 
 // The steps of the two operations above, each tracing inputs, derived key and
 // result. `fromMeter` picks the MacFromMeter/EncFromMeter derivation
 // constants, else MacToMeter/EncToMeter.
-void telegramMac(uint8_t mac[16], const uint8_t* data, int32_t length, const MeterId meterId, uint32_t counter,
-                 const uint8_t key[16], bool fromMeter);
+void telegramMac(TraceSink& trace, uint8_t mac[16], const uint8_t* data, int32_t length, const MeterId meterId,
+                 uint32_t counter, const uint8_t key[16], bool fromMeter);
 // Compares the 8 received bytes with the tag's first 8 in constant time.
-bool telegramVerifyMac(const uint8_t receivedMac[8], const uint8_t* data, int32_t length, const MeterId meterId,
-                       uint32_t counter, const uint8_t key[16], bool fromMeter);
+bool telegramVerifyMac(TraceSink& trace, const uint8_t receivedMac[8], const uint8_t* data, int32_t length,
+                       const MeterId meterId, uint32_t counter, const uint8_t key[16], bool fromMeter);
 // CBC with a zero IV over the whole blocks of the first 240 bytes.
-void telegramEncrypt(uint8_t* data, int32_t length, const MeterId meterId, uint32_t counter, const uint8_t key[16],
-                     bool fromMeter);
+void telegramEncrypt(TraceSink& trace, uint8_t* data, int32_t length, const MeterId meterId, uint32_t counter,
+                     const uint8_t key[16], bool fromMeter);

@@ -13,6 +13,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "link/platform/line_settings_posix.h"
 #include "link/serial_port.h"
 
 namespace {
@@ -37,18 +38,6 @@ bool isPseudoTerminal(int fd) {
   return fstatfs(fd, &fs) == 0 && (long)fs.f_type == kDevptsMagic;
 }
 
-bool speedFor(int baud, speed_t* speed) {
-  switch (baud) {
-    case 1200: *speed = B1200; return true;
-    case 2400: *speed = B2400; return true;
-    case 4800: *speed = B4800; return true;
-    case 9600: *speed = B9600; return true;
-    case 19200: *speed = B19200; return true;
-    case 38400: *speed = B38400; return true;
-    default: return false;
-  }
-}
-
 long nowMs() {
   struct timespec ts;
   clock_gettime(CLOCK_MONOTONIC, &ts);
@@ -65,18 +54,8 @@ bool heldExclusively(int fd) {
 SerialOpenResult configure(int fd, int baud) {
   struct termios tio;
   if (tcgetattr(fd, &tio) != 0) return SerialOpenResult::GetParamsFailed;
-  speed_t speed;
-  if (!speedFor(baud, &speed)) return SerialOpenResult::SetParamsFailed;
-
-  cfmakeraw(&tio);
-  tio.c_cflag &= ~(tcflag_t)(CSIZE | PARODD | CSTOPB | CRTSCTS | CMSPAR);
-  tio.c_cflag |= CS8 | PARENB | CLOCAL | CREAD;
-  // Bytes with a parity error are passed on; the frame checksum judges them.
-  tio.c_iflag &= ~(tcflag_t)(IXON | IXOFF | IXANY | INPCK | IGNPAR | PARMRK);
-  cfsetispeed(&tio, speed);
-  cfsetospeed(&tio, speed);
-  tio.c_cc[VMIN] = 0;
-  tio.c_cc[VTIME] = 0;
+  if (!makeLineSettings(baud, tio)) return SerialOpenResult::SetParamsFailed;
+  const speed_t speed = cfgetospeed(&tio);
 
   const bool pty = isPseudoTerminal(fd);
   if (tcsetattr(fd, TCSANOW, &tio) != 0 && !pty) return SerialOpenResult::SetParamsFailed;
@@ -127,45 +106,48 @@ class PosixSerialPort : public SerialPort {
   // With VMIN=0 a read after a hang-up returns 0 like an idle line, so poll
   // first: POLLHUP/POLLERR mean the device is gone (adapter unplugged, far
   // end of a pty closed). Data still queued is returned before that.
-  int read(uint8_t* buffer, int capacity) override {
-    if (fd_ < 0) return -1;
-    if (capacity <= 0) return 0;
+  SerialIo read(uint8_t* buffer, int capacity, int& count) override {
+    count = 0;
+    if (fd_ < 0) return SerialIo::Gone;
+    if (capacity <= 0) return SerialIo::Ok;
     struct pollfd p = {fd_, POLLIN, 0};
     const int ready = poll(&p, 1, 0);
-    if (ready < 0) return errno == EINTR ? 0 : -1;
-    if (ready == 0) return 0;
-    if (p.revents & POLLNVAL) return -1;
+    if (ready < 0) return errno == EINTR ? SerialIo::Ok : SerialIo::Gone;
+    if (ready == 0) return SerialIo::Ok;
+    if (p.revents & POLLNVAL) return SerialIo::Gone;
     const bool hungUp = (p.revents & (POLLHUP | POLLERR)) != 0;
     if (p.revents & POLLIN) {
       const ssize_t n = ::read(fd_, buffer, (size_t)capacity);
-      if (n > 0) return (int)n;
-      if (n < 0 && errno != EAGAIN && errno != EINTR) return -1;
+      if (n > 0) {
+        count = (int)n;
+        return SerialIo::Ok;
+      }
+      if (n < 0 && errno != EAGAIN && errno != EINTR) return SerialIo::Gone;
     }
-    return hungUp ? -1 : 0;
+    return hungUp ? SerialIo::Gone : SerialIo::Ok;
   }
 
   // The whole frame, or as much as the line took within 50 ms + 10 ms a byte.
-  int write(const uint8_t* bytes, int length) override {
-    if (fd_ < 0) return -1;
-    if (length <= 0) return 0;
+  SerialIo write(const uint8_t* bytes, int length, int& count) override {
+    count = 0;
+    if (fd_ < 0) return SerialIo::Gone;
     const long deadline = nowMs() + kWriteConstantMs + kWritePerByteMs * length;
-    int done = 0;
-    while (done < length) {
-      const ssize_t n = ::write(fd_, bytes + done, (size_t)(length - done));
+    while (count < length) {
+      const ssize_t n = ::write(fd_, bytes + count, (size_t)(length - count));
       if (n > 0) {
-        done += (int)n;
+        count += (int)n;
         continue;
       }
       if (n < 0 && errno == EINTR) continue;
-      if (n < 0 && errno != EAGAIN) return -1;
+      if (n < 0 && errno != EAGAIN) return SerialIo::Gone;
       const long left = deadline - nowMs();
       if (left <= 0) break;
       // Short waits: not every driver wakes a writer when room frees up.
       struct pollfd p = {fd_, POLLOUT, 0};
       const int wait = (int)(left < kPollSliceMs ? left : kPollSliceMs);
-      if (poll(&p, 1, wait) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) return -1;
+      if (poll(&p, 1, wait) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) return SerialIo::Gone;
     }
-    return done;
+    return SerialIo::Ok;
   }
 
  private:
@@ -181,5 +163,24 @@ class PosixSerialPort : public SerialPort {
 };
 
 }  // namespace
+
+bool makeLineSettings(int baud, struct termios& tio) {
+  speed_t speed;
+  switch (baud) {
+    case 2400: speed = B2400; break;
+    case 9600: speed = B9600; break;
+    default: return false;
+  }
+  cfmakeraw(&tio);
+  tio.c_cflag &= ~(tcflag_t)(CSIZE | PARODD | CSTOPB | CRTSCTS | CMSPAR);
+  tio.c_cflag |= CS8 | PARENB | CLOCAL | CREAD;
+  // Bytes with a parity error are passed on; the frame checksum judges them.
+  tio.c_iflag &= ~(tcflag_t)(IXON | IXOFF | IXANY | INPCK | IGNPAR | PARMRK);
+  cfsetispeed(&tio, speed);
+  cfsetospeed(&tio, speed);
+  tio.c_cc[VMIN] = 0;
+  tio.c_cc[VTIME] = 0;
+  return true;
+}
 
 std::unique_ptr<SerialPort> createSerialPort() { return std::make_unique<PosixSerialPort>(); }

@@ -1,0 +1,59 @@
+#include "app/config_file.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstring>
+
+char configLines[CONFIG_LINE_COUNT][CONFIG_LINE_SIZE];
+int configLoaded = 0;
+
+namespace {
+
+// One text-mode line of at most size-1 characters, like fgets on a stream
+// opened "rt" on Windows: a CR LF pair reads as one line feed. Returns the
+// count of characters stored (0 at end of file); slot is NUL-terminated.
+int readLine(FILE* file, char* slot, int size) {
+  int n = 0;
+  while (n < size - 1) {
+    int c = std::getc(file);
+    if (c == EOF) break;
+    if (c == '\r') {
+      int next = std::getc(file);
+      if (next == '\n') {
+        c = '\n';
+      } else if (next != EOF) {
+        std::ungetc(next, file);
+      }
+    }
+    slot[n++] = (char)c;
+    if (c == '\n') break;
+  }
+  slot[n] = '\0';
+  return n;
+}
+
+}  // namespace
+
+int readConfigFile(const char* path) {
+  std::memset(configLines, 0, sizeof configLines);
+  configLoaded = 0;
+  FILE* file = std::fopen(path, "r");
+  if (!file) return configLoaded;
+  // A directory opens here but not on the tool's home platform: absent too.
+  struct stat info;
+  if (fstat(fileno(file), &info) != 0 || S_ISDIR(info.st_mode)) {
+    std::fclose(file);
+    return configLoaded;
+  }
+  for (int i = 0; i < CONFIG_LINE_COUNT; ++i) {
+    const int n = readLine(file, configLines[i], CONFIG_LINE_SIZE);
+    // Cut the last character read (the line feed, or a real character when
+    // the piece has none). Counting what was read rather than strlen keeps an
+    // embedded NUL from moving the cut, or from pointing it before the slot.
+    if (n > 0) configLines[i][n - 1] = '\0';
+  }
+  std::fclose(file);
+  configLoaded = 1;
+  return configLoaded;
+}

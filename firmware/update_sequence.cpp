@@ -1,0 +1,106 @@
+#include "firmware/update_sequence.h"
+
+#include "commands/link_requests.h"
+#include "link/answer_reception.h"
+#include "link/connection.h"
+
+namespace {
+
+constexpr int VALIDATION_PAUSE_MS = 1000;  // the dongle checks the image; nothing runs meanwhile
+
+const uint8_t& flagOf(Awaited what) { return what == Awaited::Ack ? ackReceived : answerReceived; }
+
+}  // namespace
+
+UpdateSequence::UpdateSequence(ToolContext& context, const char* protocol, unsigned totalBlocks,
+                               const char* startLine)
+    : ctx(context), wasConnected_(context.link.connected()) {
+  ctx.pump.runPending();
+  ctx.out.outputText(startLine, STYLE_PROGRESS);
+  if (ctx.progress) ctx.progress->start(protocol, totalBlocks);
+}
+
+UpdateSequence::~UpdateSequence() {
+  if (ctx.progress) ctx.progress->finish();
+}
+
+WaitOutcome UpdateSequence::await(Awaited what, int budget) {
+  const uint8_t& flag = flagOf(what);
+  for (int poll = 0; poll < budget; ++poll) {
+    ctx.pump.pumpEvents();
+    if (flag) return WaitOutcome::Raised;
+    if (wasConnected_ && !ctx.link.connected()) return WaitOutcome::PortLost;
+    if (ctx.progress && ctx.progress->cancelRequested()) return WaitOutcome::Cancelled;
+  }
+  return flag ? WaitOutcome::Raised : WaitOutcome::Expired;
+}
+
+bool UpdateSequence::sendUntilAnswered(const std::function<void()>& sendStep, Awaited what, int budget,
+                                       int sendLimit, const std::string& step) {
+  showStep(step);
+  clearAnswerFlags();
+  for (int sends = 1;; ++sends) {
+    sendStep();
+    const WaitOutcome outcome = await(what, budget);
+    if (outcome == WaitOutcome::Raised) return true;
+    if (outcome != WaitOutcome::Expired || sends >= sendLimit) return stop(outcome, step);
+  }
+}
+
+bool UpdateSequence::stop(WaitOutcome outcome, const std::string& step) {
+  switch (outcome) {
+    case WaitOutcome::Raised:
+      return true;
+    case WaitOutcome::Expired:
+      result_ = UpdateResult::NoAnswer;
+      ctx.out.outputFormat(STYLE_PROGRESS, "No answer from the dongle at %s; update stopped.\n", step.c_str());
+      break;
+    case WaitOutcome::Cancelled:
+      result_ = UpdateResult::Cancelled;
+      ctx.out.outputFormat(STYLE_PROGRESS, "Firmware update cancelled at %s.\n", step.c_str());
+      break;
+    case WaitOutcome::PortLost:
+      result_ = UpdateResult::PortLost;  // the connection has said so already
+      break;
+  }
+  return false;
+}
+
+void UpdateSequence::showStep(const std::string& step) {
+  if (ctx.progress) ctx.progress->update(step, done);
+}
+
+bool exchangeReport(UpdateSequence& seq, const std::string& step) {
+  return seq.sendUntilAnswered([&] { sendReqUd2(seq.ctx, StatusLine::Keep); }, Awaited::Answer, ANSWER_BUDGET,
+                               COMMAND_SEND_LIMIT, step);
+}
+
+UpdateResult runProtocol(ToolContext& ctx, const Protocol& protocol) {
+  UpdateSequence seq(ctx, protocol.name, protocol.units(), protocol.startLine);
+  for (size_t i = 0; i < protocol.stepCount; ++i) {
+    const Step& step = protocol.steps[i];
+    bool answered = true;
+    switch (step.kind) {
+      case StepKind::Command:
+        answered = seq.sendUntilAnswered([&] { protocol.sendCommand(ctx, step.command, step.heading); },
+                                         Awaited::Ack, ANSWER_BUDGET, COMMAND_SEND_LIMIT, step.name);
+        break;
+      case StepKind::Report:
+        answered = exchangeReport(seq, step.name);
+        break;
+      case StepKind::Data:
+        answered = protocol.dataPhase(seq);
+        break;
+      case StepKind::Pause:
+        ctx.pump.pause(VALIDATION_PAUSE_MS);
+        break;
+    }
+    if (!answered) return seq.result();
+  }
+  protocol.finished(ctx);
+  return seq.result();
+}
+
+std::string blockLabel(const char* unit, uint32_t index, uint32_t total) {
+  return std::string(unit) + " " + std::to_string(index + 1) + " of " + std::to_string(total);
+}

@@ -1,0 +1,62 @@
+#include "tests/support/virtual_line.h"
+
+#include <cstdio>
+
+#include "commands/identity_fields.h"
+#include "commands/meter_answers.h"
+#include "firmware/firmware_image.h"
+#include "firmware/firmware_update.h"
+
+void VirtualPump::runPending() { line_.tick(); }
+
+void VirtualPump::pumpEvents() {
+  line_.nowUs += 2000;
+  line_.tick();
+  ++line_.polls;
+  if (line_.afterPoll) line_.afterPoll(line_);
+}
+
+void VirtualPump::pause(int ms) { line_.nowUs += (uint64_t)ms * 1000; }
+
+vdongle::DongleConfig VirtualLine::dongleConfig() {
+  vdongle::DongleConfig config;
+  config.baud = 9600;
+  return config;
+}
+
+VirtualLine::VirtualLine(const vdongle::DongleConfig& config)
+    : port((resetCoreState(), new FakeSerialPort)),
+      link(std::unique_ptr<SerialPort>(port), out, fields),
+      ctx{out, fields, link, pump, &progress},
+      engine(config) {
+  port->onWrite = [this](const uint8_t* bytes, int n) { engine.receive(bytes, (size_t)n, nowUs); };
+  link.connect("/dev/ttyFAKE0", 1);
+  readIdentityFields(fields);
+}
+
+void VirtualLine::tick() {
+  if (nowUs < nextReceiveUs) return;
+  std::vector<uint8_t> due;
+  engine.takeDue(nowUs, due);
+  port->queue(due);
+  receiveAnswers(ctx);
+  nextReceiveUs = nowUs + 200000;
+}
+
+void VirtualLine::idle(int count) {
+  for (int i = 0; i < count; ++i) pump.pumpEvents();
+}
+
+std::vector<uint8_t> VirtualLine::loadImage(size_t n) {
+  std::vector<uint8_t> bytes(n);
+  for (size_t i = 0; i < n; ++i) bytes[i] = (uint8_t)(i * 7 + 3);
+  FILE* file = std::fopen("image.cfw", "wb");
+  if (file) {
+    std::fwrite(bytes.data(), 1, n, file);
+    std::fclose(file);
+  }
+  loadFirmwareFile("image.cfw", out);
+  return bytes;
+}
+
+std::vector<vdongle::CompletedTransfer> VirtualLine::completed() { return engine.takeCompleted(); }
