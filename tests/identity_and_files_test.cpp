@@ -1,0 +1,102 @@
+// The identity and key stores as the fields fill them, and the working files:
+// the configuration lines and the firmware image.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+#include "app/config_file.h"
+#include "commands/identity_fields.h"
+#include "firmware/firmware_image.h"
+#include "link/telegram.h"
+#include "tests/support/fakes.h"
+
+namespace {
+
+TEST(ParseHex, PairsOfDigitsNeverPastCapacity) {
+  const struct {
+    const char* text;
+    int capacity;
+    std::string bytes;
+  } cases[] = {
+      {"0aFf", 4, "0A FF "},     {"123", 4, "12 "},       {"12345678", 2, "12 34 "},
+      {"zz1", 4, "00 "},         {"", 4, ""},             {"A0B1C2", 0, ""},
+  };
+  for (const auto& c : cases) {
+    uint8_t out[6] = {0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE};
+    const int n = parseHex(c.text, out, c.capacity);
+    EXPECT_EQ(hex(out, (size_t)n), c.bytes) << c.text;
+    EXPECT_EQ(out[n], 0xEE) << "written past the count: " << c.text;
+  }
+}
+
+TEST(Manufacturer, EveryLetterTripleSurvivesEncodingAndDecoding) {
+  EXPECT_EQ(encodeManufacturer("BRV"), 0x0A56);  // as the meter's header carries it
+  for (char a = 'A'; a <= 'Z'; ++a) {
+    const char text[4] = {a, (char)('Z' - (a - 'A')), (char)('A' + (a - 'A') * 7 % 26), 0};
+    char back[4] = {};
+    ASSERT_TRUE(decodeManufacturer((uint16_t)encodeManufacturer(text), back));
+    EXPECT_STREQ(back, text);
+  }
+  char untouched[4] = "XYZ";
+  EXPECT_FALSE(decodeManufacturer(0x8001, untouched));
+  EXPECT_STREQ(untouched, "XYZ");
+}
+
+TEST(IdentityFields, FieldsFillTheStoresInTelegramOrder) {
+  FakeFields fields;
+  fields.setFieldText(Field::IdNumber, "12345678");
+  fields.setFieldText(Field::Version, "4");  // too short: no pair, zero
+  fields.setFieldText(Field::Counter, "0A0B0C0D");
+  readIdentityFields(fields);
+  EXPECT_EQ(hex(meterAddress, 8), "56 0A 78 56 34 12 00 03 ");
+  EXPECT_EQ(hex(meterIdBytes, 4), "78 56 34 12 ");
+  EXPECT_EQ(hex(communicationKey, 16), "5A 17 C3 E9 0B 4D 62 F8 A1 C0 7E 3B 9D 2F 4A 68 ");
+  EXPECT_EQ(invocationCounter, 0x0A0B0C0Du);
+  // A shorter text later leaves no byte of the earlier one behind.
+  fields.setFieldText(Field::IdNumber, "99");
+  fields.setFieldText(Field::Counter, "");
+  readIdentityFields(fields);
+  EXPECT_EQ(hex(meterIdBytes, 4), "00 00 00 99 ");
+  EXPECT_EQ(invocationCounter, 0u);
+}
+
+void writeFile(const char* path, const std::string& text) {
+  FILE* f = std::fopen(path, "wb");
+  std::fwrite(text.data(), 1, text.size(), f);
+  std::fclose(f);
+}
+
+TEST(ConfigFile, LinesLoseTheirLastCharacterAndCrLfCountsAsOne) {
+  writeFile("QORconfig.txt", "ABC\r\n01020304\n40\n03\nKEY\nx");
+  ASSERT_EQ(readConfigFile("QORconfig.txt"), 1);
+  const char* expected[] = {"ABC", "01020304", "40", "03", "KEY", "", ""};
+  for (int i = 0; i < CONFIG_LINE_COUNT; ++i) EXPECT_STREQ(configLines[i], expected[i]) << i;
+  ::unlink("QORconfig.txt");
+  ::mkdir("QORconfig.txt", 0755);  // a directory of that name counts as absent
+  EXPECT_EQ(readConfigFile("QORconfig.txt"), 0);
+  EXPECT_STREQ(configLines[0], "");
+  ::rmdir("QORconfig.txt");
+}
+
+TEST(FirmwareImage, LoadsUpToCapacityAndAFailedLoadUnloads) {
+  Output out;
+  writeFile("big.cfw", std::string(FIRMWARE_CAPACITY + 10, '\x5A'));
+  ASSERT_EQ(loadFirmwareFile("big.cfw", out), LoadResult::Loaded);
+  EXPECT_EQ(firmwareLength, FIRMWARE_CAPACITY);
+  EXPECT_EQ(firmwareImage[FIRMWARE_CAPACITY - 1], 0x5A);
+  writeFile("small.cfw", "\x01\x02\x03");
+  ASSERT_EQ(loadFirmwareFile("small.cfw", out), LoadResult::Loaded);
+  EXPECT_EQ(firmwareLength, 3u);
+  ::mkdir("folder.cfw", 0755);
+  for (const char* bad : {"missing.cfw", "folder.cfw"}) {
+    EXPECT_EQ(loadFirmwareFile(bad, out), LoadResult::CannotOpen) << bad;
+    EXPECT_EQ(firmwareLoaded, 0);
+    EXPECT_EQ(firmwareImage[0], 0x01) << "the old image survives";
+  }
+  ::rmdir("folder.cfw");
+}
+
+}  // namespace

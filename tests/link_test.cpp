@@ -1,0 +1,192 @@
+// The receiver fed byte by byte, the receive poll that prints and hands on
+// what it assembles, and the connection around the port.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "commands/identity_fields.h"
+#include "commands/meter_answers.h"
+#include "link/answer_reception.h"
+#include "link/connection.h"
+#include "link/link_frames.h"
+#include "tests/support/virtual_line.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// A long frame built here, by hand, so the receiver is not checked against
+// the tool's own builder.
+Bytes longFrame(const Bytes& data) {
+  const uint8_t l = (uint8_t)(data.size() + 2);
+  Bytes f(data.size() + 6);
+  const uint8_t header[6] = {0x68, l, l, 0x68, 0x08, 0x01};
+  std::copy(header, header + 6, f.begin());
+  std::copy(data.begin(), data.end(), f.begin() + 6);
+  uint8_t cs = 0;
+  for (size_t i = 4; i < f.size(); ++i) cs = (uint8_t)(cs + f[i]);
+  f.push_back(cs);
+  f.push_back(0x16);
+  return f;
+}
+
+const Bytes kReqUd2{0x10, 0x5B, 0xFB, 0x56, 0x16};
+const Bytes kAnswer = longFrame({0x72, 0x04, 0x03, 0x02, 0x01, 0x56, 0x0A, 0x40, 0x03, 0x2A, 0x00, 0x00, 0x00});
+
+std::vector<int> feed(const Bytes& bytes) {
+  std::vector<int> results;
+  for (uint8_t b : bytes) results.push_back(receiveByte(b));
+  return results;
+}
+
+std::vector<int> pendingThen(size_t pending, int last) {
+  std::vector<int> r(pending, RX_PENDING);
+  r.push_back(last);
+  return r;
+}
+
+TEST(Receiver, EveryFrameShapeGivesItsResult) {
+  const struct {
+    const char* name;
+    Bytes bytes;
+    std::vector<int> results;
+  } cases[] = {
+      {"acknowledgement", {0xE5}, {RX_ACK}},
+      {"zero byte", {0x00}, {RX_ZERO}},
+      {"garbage before a frame start", {0x42}, {RX_REJECTED}},
+      {"short frame", kReqUd2, pendingThen(4, RX_SHORT_OK)},
+      {"short frame with a bad checksum", withByte(kReqUd2, 3, 0x57), pendingThen(4, RX_REJECTED)},
+      {"short frame without its stop byte", withByte(kReqUd2, 4, 0x17), pendingThen(4, RX_REJECTED)},
+      {"long frame", kAnswer, pendingThen(kAnswer.size() - 1, RX_LONG_OK)},
+      {"long frame with a bad checksum", withByte(kAnswer, kAnswer.size() - 2, 0x00),
+       pendingThen(kAnswer.size() - 1, RX_LONG_BAD_CHECKSUM)},
+      {"long frame without its stop byte", withByte(kAnswer, kAnswer.size() - 1, 0x68),
+       pendingThen(kAnswer.size() - 1, RX_REJECTED)},
+      {"long frame whose two lengths differ", truncated(withByte(kAnswer, 2, 0x10), 3), pendingThen(2, RX_REJECTED)},
+      {"long frame without its second start", truncated(withByte(kAnswer, 3, 0x10), 4), pendingThen(3, RX_REJECTED)},
+      {"long frame carrying start and stop bytes as data", longFrame({0x68, 0x16, 0xE5, 0x10}),
+       pendingThen(11, RX_LONG_OK)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    resetReceiver();
+    EXPECT_EQ(feed(c.bytes), c.results) << hex(c.bytes);
+    if (c.results.back() == RX_LONG_OK || c.results.back() == RX_SHORT_OK) {
+      uint16_t length = 0;
+      const uint8_t* frame = getLinkBuffer(length);
+      EXPECT_EQ(hex(frame, length), hex(c.bytes));
+    }
+  }
+}
+
+TEST(Receiver, RejectsEverythingUntilASenderArmsIt) {
+  resetLinkFrames();
+  EXPECT_EQ(feed({0xE5, 0x10, 0x68, 0x00}), std::vector<int>(4, RX_REJECTED));
+  resetReceiver();
+  EXPECT_EQ(receiveByte(0xE5), RX_ACK);
+}
+
+TEST(Receiver, NeverStoresPastTheBufferWhenFedOnWithoutAReset) {
+  resetReceiver();
+  feed(longFrame(Bytes(250, 0x11)));
+  for (int i = 0; i < 40; ++i) receiveByte(0x11);
+  uint16_t length = 0;
+  getLinkBuffer(length);
+  EXPECT_LE(length, LINK_BUFFER_SIZE);
+}
+
+// The receive poll with answers applied, on a fake port.
+struct Poll {
+  VirtualLine line;
+  void receive(const Bytes& bytes) {
+    line.port->queue(bytes);
+    resetReceiver();
+    receiveAnswers(line.ctx);
+  }
+};
+
+TEST(ReceivePoll, AFrameWithoutCiFieldChangesNoFieldWhateverItsChecksum) {
+  // 68 02 02 68 C A CS 16: the checksum sits where a CI would be.
+  for (uint8_t control : {0x72 - 0x01, 0x90 - 0x01}) {
+    Poll p;
+    const Bytes frame{0x68, 0x02, 0x02, 0x68, control, 0x01, (uint8_t)(control + 0x01), 0x16};
+    p.receive(frame);
+    EXPECT_EQ(p.line.fields.fieldText(Field::Counter), "00000001") << hex(frame);
+    EXPECT_EQ(p.line.console.text().find("Decrypt"), std::string::npos);
+    EXPECT_EQ(answerReceived, 1);
+  }
+}
+
+TEST(ReceivePoll, AnswersMoveTheCounterAsTheyCarryIt) {
+  const struct {
+    const char* name;
+    Bytes frame;
+    const char* counter;
+    const char* line;
+  } cases[] = {
+      {"counter record 04 FD 08", longFrame({0x72, 1, 2, 3, 4, 5, 6, 7, 8, 0x04, 0xFD, 0x08, 0x10, 0x00, 0x00, 0x00}),
+       "00000011", "Message counter found: 17\n"},
+      {"record cut short by the checksum", longFrame({0x72, 1, 2, 3, 4, 5, 6, 7, 8, 0x04, 0xFD, 0x08, 0x10, 0x00}),
+       "00000005", ""},
+      {"no record: four more", kAnswer, "00000005", ""},
+      {"protected answer too short to read", longFrame(Bytes{0x90, 0x0F, 0x00, 0x2C}), "00000001",
+       "Protected answer too short.\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Poll p;
+    p.receive(c.frame);
+    EXPECT_EQ(p.line.fields.fieldText(Field::Counter), c.counter);
+    EXPECT_NE(p.line.console.text().find(c.line), std::string::npos) << p.line.console.text();
+  }
+}
+
+TEST(ReceivePoll, IdentityOfAnAnswerReachesTheFields) {
+  Poll p;
+  p.receive(longFrame({0x72, 0x78, 0x56, 0x34, 0x12, 0x56, 0x0A, 0x41, 0x07, 0x00}));
+  EXPECT_EQ(p.line.fields.fieldText(Field::IdNumber), "12345678");
+  EXPECT_EQ(p.line.fields.fieldText(Field::Manufacturer), "BRV");
+  EXPECT_EQ(p.line.fields.fieldText(Field::Version), "41");
+  EXPECT_EQ(p.line.fields.fieldText(Field::DeviceType), "07");
+}
+
+TEST(ReceivePoll, ARejectedByteDropsTheRestOfTheBlockOnly) {
+  Poll p;
+  Bytes block{0x42, 0xE5};
+  p.receive(block);
+  EXPECT_EQ(ackReceived, 0);
+  p.receive({0xE5});
+  EXPECT_EQ(ackReceived, 1);
+}
+
+TEST(Connection, OpenResultsPassThroughAndAFailedPortIsNotLeftOpen) {
+  for (SerialOpenResult result : {SerialOpenResult::NotFound, SerialOpenResult::OpenFailed,
+                                  SerialOpenResult::SetParamsFailed, SerialOpenResult::SetTimeoutsFailed}) {
+    VirtualLine line;
+    line.link.disconnect();
+    line.port->openResult = result;
+    EXPECT_EQ(line.link.connect("/dev/ttyX", 1), result);
+    EXPECT_FALSE(line.link.connected());
+    EXPECT_FALSE(line.port->isOpen());
+  }
+  VirtualLine line;
+  EXPECT_EQ(line.link.connect("", 1), SerialOpenResult::NoPortSelected);
+  EXPECT_EQ(line.link.connect("/dev/ttyX", 0), SerialOpenResult::Ok);
+  EXPECT_EQ(line.port->openedBaud, 2400);
+  EXPECT_EQ(line.fields.status, "Connected to serial [/dev/ttyX] baudrate 2400");
+}
+
+TEST(Connection, ALostPortDisconnectsAndIsReportedOnce) {
+  VirtualLine line;
+  line.port->lost = true;
+  uint8_t buffer[8];
+  EXPECT_EQ(line.link.readBlock(buffer, 8), 0);
+  EXPECT_EQ(line.link.readBlock(buffer, 8), 0);
+  EXPECT_FALSE(line.link.connected());
+  EXPECT_EQ(line.console.text(), "Serial port /dev/ttyFAKE0 lost.\n");
+  EXPECT_EQ(line.fields.status, "Serial not connected.");
+}
+
+}  // namespace

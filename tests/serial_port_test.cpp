@@ -1,0 +1,98 @@
+// The termios line: its settings as a pure function (a pseudo-terminal drops
+// parity, so only this sees a lost PARENB), and the port over a real
+// pseudo-terminal pair for what a pty can show: raw bytes, a held port, a
+// missing one and a far end that hangs up.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "link/platform/line_settings_posix.h"
+#include "link/serial_port.h"
+#include "tests/support/fakes.h"
+
+namespace {
+
+TEST(LineSettings, EightDataBitsEvenParityOneStopRawAtBothRates) {
+  for (const auto& rate : {std::pair<int, speed_t>{2400, B2400}, {9600, B9600}}) {
+    SCOPED_TRACE(rate.first);
+    termios tio{};
+    tio.c_cflag = CS7 | PARODD | CSTOPB | CRTSCTS;  // what another program may have left
+    tio.c_iflag = IXON | IXOFF | INPCK | ICRNL;
+    tio.c_lflag = ICANON | ECHO | ISIG;
+    tio.c_oflag = OPOST;
+    ASSERT_TRUE(makeLineSettings(rate.first, tio));
+    EXPECT_EQ(cfgetospeed(&tio), rate.second);
+    EXPECT_EQ(cfgetispeed(&tio), rate.second);
+    EXPECT_EQ(tio.c_cflag & (CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS), (tcflag_t)(CS8 | PARENB));
+    EXPECT_EQ(tio.c_cflag & (CLOCAL | CREAD), (tcflag_t)(CLOCAL | CREAD));
+    EXPECT_EQ(tio.c_iflag & (IXON | IXOFF | INPCK | ICRNL | ISTRIP), 0u);
+    EXPECT_EQ(tio.c_lflag & (ICANON | ECHO | ISIG), 0u);
+    EXPECT_EQ(tio.c_oflag & OPOST, 0u);
+    EXPECT_EQ(tio.c_cc[VMIN], 0);
+    EXPECT_EQ(tio.c_cc[VTIME], 0);
+  }
+  termios tio{};
+  EXPECT_FALSE(makeLineSettings(4800, tio));
+}
+
+struct PtyPair {
+  int master = -1, slave = -1;
+  std::string path;
+  PtyPair() {
+    char name[128];
+    if (openpty(&master, &slave, name, nullptr, nullptr) == 0) path = name;
+  }
+  ~PtyPair() {
+    if (master >= 0) close(master);
+    if (slave >= 0) close(slave);
+  }
+};
+
+TEST(SerialPortPosix, CarriesEveryByteValueBothWays) {
+  PtyPair pty;
+  auto port = createSerialPort();
+  ASSERT_EQ(port->open(pty.path.c_str(), 9600), SerialOpenResult::Ok);
+  std::vector<uint8_t> bytes(256);
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = (uint8_t)(i * 37 + 11);
+  int count = 0;
+  ASSERT_EQ(port->write(bytes.data(), (int)bytes.size(), count), SerialIo::Ok);
+  EXPECT_EQ(count, 256);
+  std::vector<uint8_t> got(256);
+  size_t n = 0;
+  while (n < got.size()) {
+    const ssize_t r = read(pty.master, got.data() + n, got.size() - n);
+    if (r <= 0) break;
+    n += (size_t)r;
+  }
+  EXPECT_EQ(hex(got), hex(bytes));
+  ASSERT_EQ(write(pty.master, bytes.data(), bytes.size()), 256);
+  std::vector<uint8_t> back(300);
+  ASSERT_EQ(port->read(back.data(), 300, count), SerialIo::Ok);
+  back.resize((size_t)count);
+  EXPECT_EQ(hex(back), hex(bytes));
+}
+
+TEST(SerialPortPosix, MissingHeldAndHungUpPortsAreTold) {
+  auto port = createSerialPort();
+  EXPECT_EQ(port->open("/dev/no-such-port", 9600), SerialOpenResult::NotFound);
+  PtyPair pty;
+  ASSERT_EQ(port->open(pty.path.c_str(), 9600), SerialOpenResult::Ok);
+  auto second = createSerialPort();
+  EXPECT_EQ(second->open(pty.path.c_str(), 9600), SerialOpenResult::OpenFailed);
+  EXPECT_FALSE(second->isOpen());
+  uint8_t buffer[8];
+  int count = -1;
+  EXPECT_EQ(port->read(buffer, 8, count), SerialIo::Ok);
+  EXPECT_EQ(count, 0);
+  close(pty.master);
+  pty.master = -1;
+  EXPECT_EQ(port->read(buffer, 8, count), SerialIo::Gone);
+  EXPECT_EQ(port->write(buffer, 8, count), SerialIo::Gone);
+}
+
+}  // namespace

@@ -1,0 +1,116 @@
+// Every update protocol against a dongle that misbehaves, in virtual time:
+// lost, late and corrupted answers and stray bytes are ridden out and the
+// dongle ends with the very image; a silent dongle, a lost line and Cancel
+// stop the update with one closing line and nothing sent after it.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+
+#include "firmware/firmware_update.h"
+#include "tests/support/virtual_line.h"
+
+namespace {
+
+enum class Ends { Finished, NoAnswer, PortLost, Cancelled };
+
+struct Fault {
+  const char* name;
+  std::function<void(vdongle::DongleConfig&)> configure;
+  Ends ends;
+  uint64_t (*happened)(const vdongle::DongleStats&);  // how often the dongle did it
+  long cancelAfterPolls = -1;
+};
+
+uint64_t always(const vdongle::DongleStats&) { return 1; }
+
+const Fault kFaults[] = {
+    {"clean line", [](vdongle::DongleConfig&) {}, Ends::Finished, always},
+    {"lost acknowledgements", [](vdongle::DongleConfig& c) { c.faults.dropAck = 0.3; }, Ends::Finished,
+     [](const vdongle::DongleStats& s) { return s.acksDropped; }},
+    {"late acknowledgements", [](vdongle::DongleConfig& c) { c.faults.lateAck = 0.3; }, Ends::Finished,
+     [](const vdongle::DongleStats& s) { return s.acksLate; }},
+    {"corrupted answers", [](vdongle::DongleConfig& c) { c.faults.corrupt = 0.4; }, Ends::Finished,
+     // The simple protocol asks for no answers.
+     [](const vdongle::DongleStats& s) { return s.answersSent ? s.answersCorrupted : 1; }},
+    {"stray bytes", [](vdongle::DongleConfig& c) { c.faults.stray = 0.4; }, Ends::Finished,
+     [](const vdongle::DongleStats& s) { return s.strayBytes; }},
+    {"dongle falls silent", [](vdongle::DongleConfig& c) { c.faults.silentAfter = 4; }, Ends::NoAnswer, always},
+    {"line closed", [](vdongle::DongleConfig& c) { c.faults.closeAfter = 4; }, Ends::PortLost, always},
+    {"cancelled", [](vdongle::DongleConfig&) {}, Ends::Cancelled, always, 600},
+};
+
+const struct {
+  const char* name;
+  UpdateOption option;
+  bool on;
+} kProtocols[] = {
+    {"encrypted", UpdateOption::Encryption, true},
+    {"block", UpdateOption::Encryption, false},
+    {"simple", UpdateOption::SimpleProtocol, true},
+};
+
+// The longest any protocol may wait before it gives up: 5 sends of 11000
+// polls of 2 ms per step, plus the steps already done.
+constexpr uint64_t kGiveUpBoundUs = 5ull * 11000 * 2000 + 60000000;
+
+TEST(UpdateFaults, EveryProtocolRidesOutABadLineAndStopsCleanlyOnADeadOne) {
+  for (const auto& protocol : kProtocols) {
+    for (const Fault& fault : kFaults) {
+      SCOPED_TRACE(std::string(protocol.name) + ", " + fault.name);
+      vdongle::DongleConfig config = VirtualLine::dongleConfig();
+      config.faults.seed = 11;
+      fault.configure(config);
+      VirtualLine line(config);
+      size_t writtenAtEnd = 0;
+      line.afterPoll = [&](VirtualLine& l) {
+        if (l.engine.closeRequested()) l.port->lost = true;
+        if (fault.cancelAfterPolls >= 0 && l.polls >= fault.cancelAfterPolls) l.progress.cancel = true;
+      };
+      setUpdateOption(protocol.option, protocol.on);
+      const std::vector<uint8_t> image = line.loadImage(700);
+      const UpdateResult result = runFirmwareUpdate(line.ctx);
+      writtenAtEnd = line.port->written.size();
+      line.idle();
+      const std::string& text = line.console.text();
+      EXPECT_TRUE(line.progress.finished);
+      EXPECT_GT(fault.happened(line.engine.stats()), 0u) << "the fault never happened";
+      EXPECT_EQ(line.port->written.size(), writtenAtEnd) << "sent after the end";
+      switch (fault.ends) {
+        case Ends::Finished: {
+          EXPECT_EQ(result, UpdateResult::Finished);
+          const auto done = line.completed();
+          ASSERT_FALSE(done.empty());
+          // A repeated activate (its acknowledgement lost) hands over an empty second transfer.
+          EXPECT_TRUE(done.front().image == image) << done.front().image.size() << " bytes received";
+          break;
+        }
+        case Ends::NoAnswer:
+          EXPECT_EQ(result, UpdateResult::NoAnswer);
+          EXPECT_NE(text.find("No answer from the dongle at "), std::string::npos);
+          EXPECT_LT(line.nowUs, kGiveUpBoundUs);
+          break;
+        case Ends::PortLost:
+          EXPECT_EQ(result, UpdateResult::PortLost);
+          EXPECT_NE(text.find("Serial port /dev/ttyFAKE0 lost.\n"), std::string::npos);
+          break;
+        case Ends::Cancelled:
+          EXPECT_EQ(result, UpdateResult::Cancelled);
+          EXPECT_NE(text.find("Firmware update cancelled at "), std::string::npos);
+          break;
+      }
+      if (fault.ends != Ends::Finished) {
+        EXPECT_TRUE(line.completed().empty());
+      }
+    }
+  }
+}
+
+TEST(UpdateFaults, NoImageLoadedSendsNothing) {
+  VirtualLine line;
+  EXPECT_EQ(runFirmwareUpdate(line.ctx), UpdateResult::NoFirmware);
+  EXPECT_TRUE(line.port->written.empty());
+  EXPECT_EQ(line.console.text(), "");
+}
+
+}  // namespace
