@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "interfaces/log_file.h"
 
@@ -19,13 +20,11 @@ void Output::outputText(const char* text, int length, int style) {
 }
 
 void Output::outputFormat(int style, const char* format, ...) {
-  char buffer[512];
   va_list args;
   va_start(args, format);
-  int n = std::vsnprintf(buffer, sizeof buffer, format, args);
+  const std::string text = formatted(format, args);
   va_end(args);
-  if (n < 0) return;
-  outputText(buffer, n < (int)sizeof buffer ? n : (int)sizeof buffer - 1, style);
+  outputText(text.data(), (int)text.size(), style);
 }
 
 void Output::dumpBytes(const uint8_t* bytes, int count, int style) {

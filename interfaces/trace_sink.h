@@ -1,8 +1,10 @@
 // Where the security code writes its detailed traces (the log only, never
 // the console). Formatting lives here so every writer traces alike.
 #pragma once
+#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 class TraceSink {
  public:
@@ -16,3 +18,6 @@ class TraceSink {
   // "0x%02X " per byte, a line end after every 16th byte and one at the end.
   void dump(const uint8_t* bytes, int count);
 };
+
+// printf into a string of whatever length the text needs.
+std::string formatted(const char* format, va_list args);

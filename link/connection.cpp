@@ -53,8 +53,20 @@ void Connection::portLost() {
 
 void Connection::writeFrame(const uint8_t* bytes, int length) {
   if (!serialConnected) return;
-  int written = 0;
-  if (port_->write(bytes, length, written) == SerialIo::Gone) portLost();
+  // A port may take part of a frame per call; one that takes nothing more
+  // within its own write bound has stopped, and the frame stays incomplete.
+  int done = 0;
+  while (done < length) {
+    int taken = 0;
+    if (port_->write(bytes + done, length - done, taken) == SerialIo::Gone) {
+      portLost();
+      return;
+    }
+    if (taken <= 0) break;
+    done += taken;
+  }
+  if (done < length)
+    out_.outputFormat(STYLE_SENT, "Serial write incomplete: %d of %d bytes sent.\n", done, length);
 }
 
 int Connection::readBlock(uint8_t* buffer, int capacity) {

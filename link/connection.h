@@ -19,7 +19,9 @@ class Connection {
   void disconnect();
 
   bool connected() const { return serialConnected != 0; }
-  // Writes only while connected; a lost device disconnects.
+  // Writes the whole frame while connected, in as many writes as the port
+  // needs; a frame the line stops taking gets one console line, a lost
+  // device disconnects.
   void writeFrame(const uint8_t* bytes, int length);
   // Up to capacity bytes; 0 when none or not connected; a lost device disconnects.
   int readBlock(uint8_t* buffer, int capacity);

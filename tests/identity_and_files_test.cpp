@@ -10,6 +10,7 @@
 #include "app/config_file.h"
 #include "commands/identity_fields.h"
 #include "firmware/firmware_image.h"
+#include "interfaces/log_file.h"
 #include "link/telegram.h"
 #include "tests/support/fakes.h"
 
@@ -97,6 +98,28 @@ TEST(FirmwareImage, LoadsUpToCapacityAndAFailedLoadUnloads) {
     EXPECT_EQ(firmwareImage[0], 0x01) << "the old image survives";
   }
   ::rmdir("folder.cfw");
+}
+
+TEST(FirmwareImage, ALongPathIsPrintedWholeWithItsLineEnd) {
+  std::string path = ".";
+  while (path.size() < 600) {
+    path += "/" + std::string(100, 'd');
+    ::mkdir(path.c_str(), 0755);
+  }
+  path += "/image.cfw";
+  writeFile(path.c_str(), "abc");
+  FakeConsole console;
+  Output out(&console);
+  ASSERT_TRUE(openLogFile("long-path.log"));
+  ASSERT_EQ(loadFirmwareFile(path.c_str(), out), LoadResult::Loaded);
+  closeLogFile();
+  const std::string line = "Read 3 bytes from file " + path + "\n";
+  EXPECT_EQ(console.text(), line);
+  FILE* log = std::fopen("long-path.log", "rb");
+  char text[1024] = {};
+  std::fread(text, 1, sizeof text - 1, log);
+  std::fclose(log);
+  EXPECT_EQ(std::string(text), line);
 }
 
 }  // namespace

@@ -189,4 +189,20 @@ TEST(Connection, ALostPortDisconnectsAndIsReportedOnce) {
   EXPECT_EQ(line.fields.status, "Serial not connected.");
 }
 
+TEST(Connection, AFrameGoesOutWholeInShortWritesOrIsReportedIncomplete) {
+  const Bytes frame = kAnswer;
+  for (int takes : {3, 0}) {
+    VirtualLine line;
+    line.port->takePerWrite = takes;
+    line.link.writeFrame(frame.data(), (int)frame.size());
+    if (takes) {
+      EXPECT_EQ(hex(line.port->written), hex(frame));
+      EXPECT_EQ(line.console.text(), "");
+    } else {
+      EXPECT_EQ(line.console.text(), "Serial write incomplete: 0 of 21 bytes sent.\n");
+    }
+    EXPECT_TRUE(line.link.connected());
+  }
+}
+
 }  // namespace
