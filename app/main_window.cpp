@@ -431,5 +431,10 @@ long DongleToolWindow::onCmdFirmwareUpdate(FXObject*, FXSelector, void*) {
     output.outputText("No firmware selected.\n", STYLE_SENT);
     return 0;
   }
+  if (result == UpdateResult::NotConnected) {
+    FXMessageBox::error(this, MBOX_OK, "Brovanel Testtool", "Serial Error\nSerial not connected.");
+    output.outputText("Serial not connected.\n", STYLE_SENT);
+    return 0;
+  }
   return 1;
 }

@@ -100,4 +100,9 @@ void counterWithoutRecord(WindowFields& fields) {
   showInvocationCounter(fields);
 }
 
-void counterAfterActivate(WindowFields&) { ++invocationCounter; }
+// Shown too: the next update reads the field, and must start above every
+// counter this one sent.
+void counterAfterActivate(WindowFields& fields) {
+  ++invocationCounter;
+  showInvocationCounter(fields);
+}

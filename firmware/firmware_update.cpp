@@ -6,6 +6,7 @@
 #include "firmware/simple_update.h"
 #include "firmware/transfer_cursor.h"
 #include "link/answer_reception.h"
+#include "link/connection.h"
 #include "link/link_frames.h"
 #include "security/cipher_modes.h"
 
@@ -35,6 +36,9 @@ bool updateOption(UpdateOption option) { return flagOf(option) != 0; }
 UpdateResult runFirmwareUpdate(ToolContext& ctx) {
   readIdentityFields(ctx.fields);
   if (!firmwareLoaded) return UpdateResult::NoFirmware;
+  // Pending events first: a port that hung up meanwhile is seen before any telegram.
+  ctx.pump.runPending();
+  if (!ctx.link.connected()) return UpdateResult::NotConnected;
   if (useSimpleProtocol) return runSimpleUpdate(ctx);
   if (encryptionOn) return runEncryptedUpdate(ctx);
   return runBlockUpdate(ctx);

@@ -1,5 +1,6 @@
 // The update command: refresh the stores from the fields, then run the
-// protocol the options choose. Sequences wait only through ctx.pump.
+// protocol the options choose. Without an image or an open port nothing is
+// sent. Sequences wait only through ctx.pump.
 #pragma once
 #include <cstdint>
 
@@ -15,7 +16,7 @@ enum class UpdateOption { Encryption, SimpleProtocol, DoubleBlock42, SkipBlock15
 void setUpdateOption(UpdateOption option, bool on);
 bool updateOption(UpdateOption option);
 
-enum class UpdateResult { Finished, NoFirmware, Cancelled, NoAnswer, PortLost };
+enum class UpdateResult { Finished, NoFirmware, Cancelled, NoAnswer, PortLost, NotConnected };
 
 UpdateResult runFirmwareUpdate(ToolContext& ctx);
 

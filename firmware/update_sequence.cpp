@@ -14,8 +14,7 @@ const uint8_t& flagOf(Awaited what) { return what == Awaited::Ack ? ackReceived 
 
 UpdateSequence::UpdateSequence(ToolContext& context, const char* protocol, unsigned totalBlocks,
                                const char* startLine)
-    : ctx(context), wasConnected_(context.link.connected()) {
-  ctx.pump.runPending();
+    : ctx(context) {
   ctx.out.outputText(startLine, STYLE_PROGRESS);
   if (ctx.progress) ctx.progress->start(protocol, totalBlocks);
 }
@@ -29,7 +28,7 @@ WaitOutcome UpdateSequence::await(Awaited what, int budget) {
   for (int poll = 0; poll < budget; ++poll) {
     ctx.pump.pumpEvents();
     if (flag) return WaitOutcome::Raised;
-    if (wasConnected_ && !ctx.link.connected()) return WaitOutcome::PortLost;
+    if (!ctx.link.connected()) return WaitOutcome::PortLost;
     if (ctx.progress && ctx.progress->cancelRequested()) return WaitOutcome::Cancelled;
   }
   return flag ? WaitOutcome::Raised : WaitOutcome::Expired;

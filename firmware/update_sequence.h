@@ -27,9 +27,9 @@ constexpr int ENCRYPTED_BLOCK_SEND_LIMIT = 5;
 enum class WaitOutcome { Raised, Expired, Cancelled, PortLost };
 enum class Awaited { Ack, Answer };  // 0xE5, or a long answer to REQ_UD2
 
-// One run of a firmware sequence. Begins with a pass of pending events, the
-// start line (style 3) and the progress view; the progress view is closed
-// when the object goes away.
+// One run of a firmware sequence, on a connected port. Begins with the start
+// line (style 3) and the progress view; the progress view is closed when the
+// object goes away.
 class UpdateSequence {
  public:
   UpdateSequence(ToolContext& ctx, const char* protocol, unsigned totalBlocks, const char* startLine);
@@ -54,7 +54,6 @@ class UpdateSequence {
   UpdateResult result() const { return result_; }
 
  private:
-  bool wasConnected_;
   UpdateResult result_ = UpdateResult::Finished;
 };
 

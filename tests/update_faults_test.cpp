@@ -4,13 +4,22 @@
 // stop the update with one closing line and nothing sent after it.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <functional>
 #include <string>
 
+#include "commands/identity_fields.h"
+#include "firmware/firmware_image.h"
 #include "firmware/firmware_update.h"
 #include "tests/support/virtual_line.h"
 
 namespace {
+
+std::string hexCounter(uint32_t value) {
+  char text[12];
+  std::snprintf(text, sizeof text, "%08X", value);
+  return text;
+}
 
 enum class Ends { Finished, NoAnswer, PortLost, Cancelled };
 
@@ -106,11 +115,58 @@ TEST(UpdateFaults, EveryProtocolRidesOutABadLineAndStopsCleanlyOnADeadOne) {
   }
 }
 
-TEST(UpdateFaults, NoImageLoadedSendsNothing) {
+TEST(UpdateFaults, WithoutImageOrPortNothingIsSentAndNothingChanges) {
+  const struct {
+    const char* name;
+    size_t image;
+    void (*breakLine)(VirtualLine&);
+    UpdateResult result;
+  } cases[] = {
+      {"no image", 0, [](VirtualLine&) {}, UpdateResult::NoFirmware},
+      {"no port", 700, [](VirtualLine& l) { l.link.disconnect(); }, UpdateResult::NotConnected},
+      {"port lost before the first telegram", 700,
+       [](VirtualLine& l) {
+         l.port->lost = true;
+         l.nowUs = l.nextReceiveUs;  // the receive poll is due and sees it
+       },
+       UpdateResult::NotConnected},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    VirtualLine line;
+    if (c.image) line.loadImage(c.image);
+    const std::string loaded = line.console.text();
+    c.breakLine(line);
+    EXPECT_EQ(runFirmwareUpdate(line.ctx), c.result);
+    EXPECT_TRUE(line.port->written.empty());
+    EXPECT_EQ(line.console.text().find(">>>"), std::string::npos) << line.console.text();
+    EXPECT_EQ(firmwareLoaded, c.image ? 1 : 0);
+    EXPECT_EQ(accessNumber, 0);
+  }
+}
+
+// Two encrypted updates in a row: the second starts above every counter the
+// first sent, so no counter goes out twice under the same key.
+TEST(UpdateFaults, ASecondEncryptedUpdateNeverReusesACounter) {
   VirtualLine line;
-  EXPECT_EQ(runFirmwareUpdate(line.ctx), UpdateResult::NoFirmware);
-  EXPECT_TRUE(line.port->written.empty());
-  EXPECT_EQ(line.console.text(), "");
+  std::vector<std::vector<uint8_t>> frames;
+  const auto toDongle = line.port->onWrite;
+  line.port->onWrite = [&](const uint8_t* bytes, int n) {
+    frames.emplace_back(bytes, bytes + n);
+    toDongle(bytes, n);
+  };
+  line.loadImage(200);
+  std::vector<uint32_t> counters[2];
+  for (auto& run : counters) {
+    frames.clear();
+    ASSERT_EQ(runFirmwareUpdate(line.ctx), UpdateResult::Finished);
+    for (const auto& f : frames)
+      if (f.size() > 15 && f[6] == 0x90) run.push_back(f[11] | f[12] << 8 | f[13] << 16 | (uint32_t)f[14] << 24);
+    ASSERT_FALSE(run.empty());
+  }
+  for (uint32_t earlier : counters[0]) EXPECT_GT(counters[1].front(), earlier);
+  EXPECT_EQ(line.fields.fieldText(Field::Counter), hexCounter(invocationCounter));
+  EXPECT_EQ(line.engine.stats().staleCounters, 0u);
 }
 
 }  // namespace
