@@ -5,9 +5,15 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -93,6 +99,52 @@ TEST(SerialPortPosix, MissingHeldAndHungUpPortsAreTold) {
   pty.master = -1;
   EXPECT_EQ(port->read(buffer, 8, count), SerialIo::Gone);
   EXPECT_EQ(port->write(buffer, 8, count), SerialIo::Gone);
+}
+
+std::string slurp(const std::string& path) {
+  std::ifstream in(path);
+  return in ? std::string(std::istreambuf_iterator<char>(in), {}) : "(none)";
+}
+
+std::string lockText(pid_t pid) {
+  char text[16];
+  snprintf(text, sizeof text, "%10d\n", (int)pid);
+  return text;
+}
+
+TEST(SerialPortPosix, UucpLockOfALiveProgramRefusesADeadOnesIsReplacedByOursUntilClose) {
+  char dir[] = "/tmp/mbus-lock-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  setenv("MBUS_LOCK_DIR", dir, 1);
+  const std::string link = std::string(dir) + "/dongle";
+  for (const bool alive : {true, false}) {
+    SCOPED_TRACE(alive ? "live holder" : "dead holder");
+    PtyPair pty;
+    ASSERT_EQ(symlink(pty.path.c_str(), link.c_str()), 0);
+    const std::string lock = std::string(dir) + "/LCK.." + pty.path.substr(pty.path.rfind('/') + 1);
+    const pid_t holder = fork();
+    if (holder == 0) {
+      if (alive) sleep(60);
+      _exit(0);
+    }
+    if (!alive) waitpid(holder, nullptr, 0);
+    std::ofstream(lock) << lockText(holder);
+    auto port = createSerialPort();
+    const SerialOpenResult result = port->open(link.c_str(), 9600);
+    const std::string whileOpen = slurp(lock);
+    port->close();
+    EXPECT_EQ(result, alive ? SerialOpenResult::OpenFailed : SerialOpenResult::Ok);
+    EXPECT_EQ(whileOpen, lockText(alive ? holder : getpid()));
+    EXPECT_EQ(slurp(lock), alive ? lockText(holder) : "(none)");
+    if (alive) {
+      kill(holder, SIGKILL);
+      waitpid(holder, nullptr, 0);
+    }
+    unlink(lock.c_str());
+    unlink(link.c_str());
+  }
+  unsetenv("MBUS_LOCK_DIR");
+  rmdir(dir);
 }
 
 }  // namespace

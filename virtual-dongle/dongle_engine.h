@@ -68,6 +68,10 @@ class DongleEngine {
   void takeDue(uint64_t nowUs, std::vector<uint8_t>& out) { pacer_.takeDue(nowUs, out); }
   uint64_t nextDueUs() const { return pacer_.nextDueUs(); }
   bool idle() const { return pacer_.idle(); }
+  // The line's rate as the far end set it; pacing off (baud 0) stays off.
+  void followBaud(int baud) {
+    if (config_.baud && baud != pacer_.baud()) pacer_.setBaud(baud);
+  }
   // close-after reached and everything before it sent.
   bool closeRequested() const { return closing_ && pacer_.idle(); }
 

@@ -16,6 +16,11 @@ class LinePacer {
  public:
   explicit LinePacer(int baud) : baud_(baud < 0 ? 0 : baud) {}
 
+  // A new rate, taken only between transmissions so none changes pace midway.
+  void setBaud(int baud) {
+    if (idle()) baud_ = baud < 0 ? 0 : baud;
+  }
+  int baud() const { return baud_; }
   uint64_t byteTimeUs() const { return baud_ ? 11000000ull / (uint64_t)baud_ : 0; }
   // The moment the next incoming byte, handed over at nowUs, has fully arrived.
   uint64_t arrival(uint64_t nowUs);

@@ -57,6 +57,18 @@ void makeRaw(int fd, int baud) {
   tcsetattr(fd, TCSANOW, &t);
 }
 
+// A pseudo-terminal keeps the speed the tool's tcsetattr gave it (not the
+// parity): pace at that rate, so either baud in the tool's list works.
+int lineBaud(int fd) {
+  termios t;
+  if (tcgetattr(fd, &t) != 0) return 0;
+  switch (cfgetospeed(&t)) {
+    case B2400: return 2400;
+    case B9600: return 9600;
+    default: return 0;
+  }
+}
+
 // An old symlink from a killed run is replaced; anything else is left alone.
 bool placeLink(const std::string& link, const char* target) {
   struct stat st;
@@ -204,7 +216,10 @@ int main(int argc, char** argv) {
     if (pfd.revents & POLLIN) {
       uint8_t buf[4096];
       ssize_t n = read(master, buf, sizeof buf);
-      if (n > 0) session.engine.receive(buf, (size_t)n, monotonicUs());
+      if (n > 0) {
+        if (const int baud = lineBaud(slave)) session.engine.followBaud(baud);
+        session.engine.receive(buf, (size_t)n, monotonicUs());
+      }
     } else if (pfd.revents & (POLLHUP | POLLERR)) {
       // Cannot happen while we hold the slave open; do not spin if it does.
       usleep(20000);
