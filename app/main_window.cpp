@@ -1,5 +1,7 @@
 #include "app/main_window.h"
 
+#include <cstdlib>
+
 #include "app/config_file.h"
 #include "app/update_progress.h"
 #include "commands/identity_fields.h"
@@ -125,6 +127,10 @@ void DongleToolWindow::buildWidgets() {
   new FXLabel(row, "Com port: ", NULL, LABEL_NORMAL, 0, 0, 0, 0, 2, 2, 2, 2);
   portList = new FXListBox(row, NULL, 0, FRAME_SUNKEN | FRAME_THICK, 0, 0, 0, 0, 2, 2, 2, 2);
   for (int i = 0; i < comPortCount; ++i) portList->appendItem(comPortName(i));
+  // The list stays sorted; a start script may name the port to offer first.
+  if (const char* preselected = std::getenv("MBUS_FWTOOL_PORT"))
+    for (FXint i = 0; i < portList->getNumItems(); ++i)
+      if (portList->getItemText(i) == preselected) portList->setCurrentItem(i);
   portList->setNumVisible(9);
   baudList = new FXListBox(row, NULL, 0, FRAME_SUNKEN | FRAME_THICK, 0, 0, 0, 0, 2, 2, 2, 2);
   baudList->appendItem("2400");
