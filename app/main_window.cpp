@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "app/about_box.h"
 #include "app/config_file.h"
 #include "app/update_progress.h"
 #include "commands/identity_fields.h"
@@ -20,10 +21,10 @@ FXDEFMAP(DongleToolWindow) DongleToolWindowMap[] = {
   FXMAPFUNCS(SEL_COMMAND, DongleToolWindow::ID_ENCRYPTION,     DongleToolWindow::ID_SKIP_BLOCK_15,
                                                                DongleToolWindow::onCmdOption),
   FXMAPFUNC(SEL_TIMEOUT, DongleToolWindow::ID_RECEIVE_TIMER,   DongleToolWindow::onReceiveTimeout),
-  FXMAPFUNC(SEL_COMMAND, DongleToolWindow::ID_FONT_1,          DongleToolWindow::onCmdFont1),
-  FXMAPFUNC(SEL_COMMAND, DongleToolWindow::ID_FONT_2,          DongleToolWindow::onCmdFont2),
-  FXMAPFUNC(SEL_COMMAND, DongleToolWindow::ID_FONT_3,          DongleToolWindow::onCmdFont3),
-  FXMAPFUNC(SEL_COMMAND, DongleToolWindow::ID_FONT_4,          DongleToolWindow::onCmdFont4),
+  FXMAPFUNC(SEL_COMMAND, DongleToolWindow::ID_FAST_ANSWERS,    DongleToolWindow::onCmdFastAnswers),
+  FXMAPFUNC(SEL_IO_READ, DongleToolWindow::ID_PORT_INPUT,      DongleToolWindow::onPortInput),
+  FXMAPFUNCS(SEL_COMMAND, DongleToolWindow::ID_FONT_1,         DongleToolWindow::ID_FONT_4,
+                                                               DongleToolWindow::onCmdFont),
   FXMAPFUNC(SEL_COMMAND, DongleToolWindow::ID_RESET_OUTPUT,    DongleToolWindow::onCmdResetOutput),
   FXMAPFUNC(SEL_COMMAND, DongleToolWindow::ID_CONNECT,         DongleToolWindow::onCmdConnect),
   FXMAPFUNC(SEL_COMMAND, DongleToolWindow::ID_DISCONNECT,      DongleToolWindow::onCmdDisconnect),
@@ -50,6 +51,8 @@ const char* const DongleToolWindow::FIRMWARE_PATTERNS = "Firmware file (*cfw)\nA
 
 namespace {
 
+const char* const SETTINGS = "Settings";  // section and key in the toolkit's settings store
+const char* const FAST_ANSWERS = "fastAnswers";
 const char* const DEFAULT_MANUFACTURER = "BRV";
 const char* const DEFAULT_ID_NUMBER = "01020304";
 const char* const DEFAULT_VERSION = "40";
@@ -81,13 +84,15 @@ FXFont* startupFont(FXApp* app) {
 }  // namespace
 
 DongleToolWindow::DongleToolWindow()
-    : output(this), connection(createSerialPort(), output, *this), pump(nullptr) {}
+    : output(this), connection(createSerialPort(), output, *this), pump(nullptr), portInput(nullptr, this, 0) {}
 
 DongleToolWindow::DongleToolWindow(FXApp* app)
     : FXMainWindow(app, TITLE, NULL, NULL, DECOR_ALL, 0, 0, 700, 560, 0, 0, 0, 0, 0, 0),
       output(this),
       connection(createSerialPort(), output, *this),
-      pump(app) {
+      pump(app),
+      portInput(app, this, ID_PORT_INPUT) {
+  connection.setWatcher(&portInput);
   logoIcon = new FXGIFIcon(app, dongle_logo, FXRGB(192, 192, 192), 0, 1, 1);
   logoIcon->setOptions(logoIcon->getOptions() | IMAGE_OPAQUE);
   smallIcon = new FXGIFIcon(app, dongle_mini_icon, FXRGB(192, 192, 192), 0, 1, 1);
@@ -215,6 +220,11 @@ void DongleToolWindow::buildMenus() {
   doubleBlockCheck->setCheck(updateOption(UpdateOption::DoubleBlock42));
   skipBlockCheck = new FXMenuCheck(settingsMenu, "Skip block 15", this, ID_SKIP_BLOCK_15);
   skipBlockCheck->setCheck(updateOption(UpdateOption::SkipBlock15));
+  // Remembered between runs; off unless the user chose it.
+  setUpdateOption(UpdateOption::FastAnswers, getApp()->reg().readIntEntry(SETTINGS, FAST_ANSWERS, 0) != 0);
+  portInput.setEnabled(updateOption(UpdateOption::FastAnswers), -1);
+  fastAnswersCheck = new FXMenuCheck(settingsMenu, "Fast answers", this, ID_FAST_ANSWERS);
+  fastAnswersCheck->setCheck(updateOption(UpdateOption::FastAnswers));
   new FXMenuCommand(settingsMenu, "&reset output\tctrl-r", NULL, this, ID_RESET_OUTPUT);
   new FXMenuTitle(menuBar, "&Settings", NULL, settingsMenu);
 
@@ -317,43 +327,21 @@ void DongleToolWindow::useConsoleFont(FXFont* font, FXMenuRadio* chosen) {
   for (FXMenuRadio* radio : radios) radio->setCheck(radio == chosen);
 }
 
-long DongleToolWindow::onCmdFont1(FXObject*, FXSelector, void*) {
-  useConsoleFont(new FXFont(getApp(), "Courier,50,bold,,,,0"), font1Radio);
-  return 1;
-}
-
-long DongleToolWindow::onCmdFont2(FXObject*, FXSelector, void*) {
-  useConsoleFont(startupFont(getApp()), font2Radio);
-  return 1;
-}
-
-long DongleToolWindow::onCmdFont3(FXObject*, FXSelector, void*) {
-  useConsoleFont(new FXFont(getApp(), "Fixed,105,bold,,expanded"), font3Radio);
-  return 1;
-}
-
-long DongleToolWindow::onCmdFont4(FXObject*, FXSelector, void*) {
-  useConsoleFont(new FXFont(getApp(), "helvetica [bitstream],105,bold,,expanded,iso8859-1,0"), font4Radio);
+long DongleToolWindow::onCmdFont(FXObject*, FXSelector sel, void*) {
+  FXApp* app = getApp();
+  switch (FXSELID(sel)) {
+    case ID_FONT_1: useConsoleFont(new FXFont(app, "Courier,50,bold,,,,0"), font1Radio); break;
+    case ID_FONT_2: useConsoleFont(startupFont(app), font2Radio); break;
+    case ID_FONT_3: useConsoleFont(new FXFont(app, "Fixed,105,bold,,expanded"), font3Radio); break;
+    default:
+      useConsoleFont(new FXFont(app, "helvetica [bitstream],105,bold,,expanded,iso8859-1,0"), font4Radio);
+      break;
+  }
   return 1;
 }
 
 long DongleToolWindow::onCmdAbout(FXObject*, FXSelector, void*) {
-  FXDialogBox about(this, "About Zentharoval FW update tool", DECOR_TITLE | DECOR_BORDER,
-                    0, 0, 0, 0, 10, 10, 0, 0, 0, 0);
-  new FXLabel(&about, FXString::null, logoIcon, FRAME_GROOVE | LAYOUT_SIDE_LEFT | LAYOUT_CENTER_Y,
-              0, 0, 0, 0, 2, 2, 2, 2);
-  FXVerticalFrame* side = new FXVerticalFrame(&about, LAYOUT_SIDE_RIGHT | LAYOUT_FILL_X | LAYOUT_FILL_Y,
-                                              0, 0, 0, 0, 10, 10, 10, 10, 0, 0);
-  new FXLabel(side, "multiprotocol Dongle FW update tool V1.8", NULL,
-              ICON_BEFORE_TEXT | JUSTIFY_LEFT | LAYOUT_FILL_X, 0, 0, 0, 0, 0, 0, 0, 0);
-  new FXHorizontalSeparator(side, SEPARATOR_LINE | LAYOUT_FILL_X, 0, 0, 0, 0, 1, 1, 0, 0);
-  new FXLabel(side, "\nmultiprotocol Dongle FW update tool\nTool to update a multiprotocol Dongle.", NULL,
-              JUSTIFY_LEFT | LAYOUT_FILL_X | LAYOUT_FILL_Y, 0, 0, 0, 0, 0, 0, 0, 0);
-  FXButton* ok = new FXButton(side, "&OK", NULL, &about, FXDialogBox::ID_ACCEPT,
-                              BUTTON_INITIAL | BUTTON_DEFAULT | FRAME_RAISED | FRAME_THICK | LAYOUT_CENTER_X,
-                              0, 0, 0, 0, 32, 32, 2, 2);
-  ok->setFocus();
-  about.execute(PLACEMENT_CURSOR);
+  showAboutBox(this, logoIcon);
   return 1;
 }
 
@@ -388,6 +376,21 @@ long DongleToolWindow::onCmdSndNke(FXObject*, FXSelector, void*) {
 long DongleToolWindow::onCmdReqUd2(FXObject*, FXSelector, void*) {
   ToolContext ctx = context();
   sendReqUd2(ctx);
+  return 1;
+}
+
+long DongleToolWindow::onCmdFastAnswers(FXObject*, FXSelector, void*) {
+  const bool on = !updateOption(UpdateOption::FastAnswers);
+  setUpdateOption(UpdateOption::FastAnswers, on);
+  fastAnswersCheck->setCheck(on);
+  getApp()->reg().writeIntEntry(SETTINGS, FAST_ANSWERS, on ? 1 : 0);
+  portInput.setEnabled(on, connection.connected() ? connection.serialHandle().waitHandle() : -1);
+  return 1;
+}
+
+long DongleToolWindow::onPortInput(FXObject*, FXSelector, void*) {
+  ToolContext ctx = context();
+  receiveAnswers(ctx);
   return 1;
 }
 

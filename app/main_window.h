@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/fox_event_pump.h"
+#include "app/port_input.h"
 #include "interfaces/output.h"
 #include "interfaces/window_interfaces.h"
 #include "link/connection.h"
@@ -31,6 +32,8 @@ class DongleToolWindow : public FXMainWindow, public ConsoleView, public WindowF
     ID_DOUBLE_BLOCK_42 = FXMainWindow::ID_LAST + 14,
     ID_SKIP_BLOCK_15 = FXMainWindow::ID_LAST + 15,
     ID_RECEIVE_TIMER = FXMainWindow::ID_LAST + 16,
+    ID_FAST_ANSWERS = FXMainWindow::ID_LAST + 17,
+    ID_PORT_INPUT = FXMainWindow::ID_LAST + 18,
     ID_FONT_1 = FXMainWindow::ID_LAST + 22,
     ID_FONT_2 = FXMainWindow::ID_LAST + 23,
     ID_FONT_3 = FXMainWindow::ID_LAST + 24,
@@ -57,10 +60,9 @@ class DongleToolWindow : public FXMainWindow, public ConsoleView, public WindowF
   long onCmdReqUd2(FXObject*, FXSelector, void*);
   long onCmdOption(FXObject*, FXSelector, void*);  // ID_ENCRYPTION to ID_SKIP_BLOCK_15
   long onReceiveTimeout(FXObject*, FXSelector, void*);
-  long onCmdFont1(FXObject*, FXSelector, void*);
-  long onCmdFont2(FXObject*, FXSelector, void*);
-  long onCmdFont3(FXObject*, FXSelector, void*);
-  long onCmdFont4(FXObject*, FXSelector, void*);
+  long onCmdFastAnswers(FXObject*, FXSelector, void*);
+  long onPortInput(FXObject*, FXSelector, void*);  // bytes arrived (fast answers)
+  long onCmdFont(FXObject*, FXSelector, void*);  // ID_FONT_1 to ID_FONT_4
   long onCmdResetOutput(FXObject*, FXSelector, void*);
   long onCmdConnect(FXObject*, FXSelector, void*);
   long onCmdDisconnect(FXObject*, FXSelector, void*);
@@ -100,6 +102,7 @@ class DongleToolWindow : public FXMainWindow, public ConsoleView, public WindowF
   FXMenuCheck* getSimpleProtocolCheck() const { return simpleProtocolCheck; }
   FXMenuCheck* getDoubleBlockCheck() const { return doubleBlockCheck; }
   FXMenuCheck* getSkipBlockCheck() const { return skipBlockCheck; }
+  FXMenuCheck* getFastAnswersCheck() const { return fastAnswersCheck; }
   FXMenuRadio* getFontRadio(int number) const;  // 1 to 4, else null
   FXListBox* getPortList() const { return portList; }
   FXListBox* getBaudList() const { return baudList; }
@@ -149,10 +152,12 @@ class DongleToolWindow : public FXMainWindow, public ConsoleView, public WindowF
   FXMenuCheck* simpleProtocolCheck = nullptr;
   FXMenuCheck* doubleBlockCheck = nullptr;
   FXMenuCheck* skipBlockCheck = nullptr;
+  FXMenuCheck* fastAnswersCheck = nullptr;
 
   Output output;
   Connection connection;  // holds the port handle and the connected flag
   FoxEventPump pump;
+  PortInput portInput;  // watches the port while fast answers are on
 };
 
 // The console's highlight styles 1 to 3 (red sent, green received, blue progress).

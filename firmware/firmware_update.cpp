@@ -14,6 +14,7 @@ uint8_t encryptionOn = 1;
 uint8_t useSimpleProtocol = 0;
 uint8_t doubleBlock42 = 0;
 uint8_t skipBlock15 = 0;
+uint8_t fastAnswers = 0;
 
 namespace {
 
@@ -22,9 +23,10 @@ uint8_t& flagOf(UpdateOption option) {
     case UpdateOption::Encryption: return encryptionOn;
     case UpdateOption::SimpleProtocol: return useSimpleProtocol;
     case UpdateOption::DoubleBlock42: return doubleBlock42;
-    case UpdateOption::SkipBlock15: break;
+    case UpdateOption::SkipBlock15: return skipBlock15;
+    case UpdateOption::FastAnswers: break;
   }
-  return skipBlock15;
+  return fastAnswers;
 }
 
 }  // namespace
@@ -55,4 +57,5 @@ void resetCoreState() {
   setUpdateOption(UpdateOption::SimpleProtocol, false);
   setUpdateOption(UpdateOption::DoubleBlock42, false);
   setUpdateOption(UpdateOption::SkipBlock15, false);
+  setUpdateOption(UpdateOption::FastAnswers, false);
 }

@@ -11,8 +11,11 @@ extern uint8_t encryptionOn;       // starts 1
 extern uint8_t useSimpleProtocol;  // starts 0
 extern uint8_t doubleBlock42;      // starts 0
 extern uint8_t skipBlock15;        // starts 0
+// Answers are read the moment they arrive (the window watches the port), so
+// a sequence goes on at once, after the line's minimum pause. Starts 0.
+extern uint8_t fastAnswers;
 
-enum class UpdateOption { Encryption, SimpleProtocol, DoubleBlock42, SkipBlock15 };
+enum class UpdateOption { Encryption, SimpleProtocol, DoubleBlock42, SkipBlock15, FastAnswers };
 void setUpdateOption(UpdateOption option, bool on);
 bool updateOption(UpdateOption option);
 

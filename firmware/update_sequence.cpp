@@ -10,6 +10,10 @@ constexpr int VALIDATION_PAUSE_MS = 1000;  // the dongle checks the image; nothi
 
 const uint8_t& flagOf(Awaited what) { return what == Awaited::Ack ? ackReceived : answerReceived; }
 
+// The line rests at least 11 bit times between an answer and the next
+// telegram; the slow receive poll leaves far more, a fast answer may not.
+int minimumPauseMs(int baud) { return baud > 0 ? (11 * 1000 + baud - 1) / baud : 0; }
+
 }  // namespace
 
 UpdateSequence::UpdateSequence(ToolContext& context, const char* protocol, unsigned totalBlocks,
@@ -27,7 +31,10 @@ WaitOutcome UpdateSequence::await(Awaited what, int budget) {
   const uint8_t& flag = flagOf(what);
   for (int poll = 0; poll < budget; ++poll) {
     ctx.pump.pumpEvents();
-    if (flag) return WaitOutcome::Raised;
+    if (flag) {
+      if (fastAnswers) ctx.pump.pause(minimumPauseMs(ctx.link.baud()));
+      return WaitOutcome::Raised;
+    }
     if (!ctx.link.connected()) return WaitOutcome::PortLost;
     if (ctx.progress && ctx.progress->cancelRequested()) return WaitOutcome::Cancelled;
   }

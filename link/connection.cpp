@@ -17,7 +17,7 @@ Connection::Connection(std::unique_ptr<SerialPort> port, Output& out, WindowFiel
 
 SerialOpenResult Connection::connect(const std::string& portName, int baudIndex) {
   if (port_->isOpen()) {
-    port_->close();
+    closePort();
     serialConnected = 0;
     fields_.setStatusText("Serial not connected.");
   }
@@ -31,22 +31,29 @@ SerialOpenResult Connection::connect(const std::string& portName, int baudIndex)
   }
   serialConnected = 1;
   portName_ = portName;
+  baud_ = baud;
+  if (watcher_) watcher_->portOpened(port_->waitHandle());
   fields_.setStatusText(format(baud == 2400 ? "Connected to serial [%s] baudrate 2400"
                                             : "Connected to serial [%s] baudrate 9600",
                                portName));
   return SerialOpenResult::Ok;
 }
 
+void Connection::closePort() {
+  if (watcher_ && port_->isOpen()) watcher_->portClosing(port_->waitHandle());
+  port_->close();
+}
+
 void Connection::disconnect() {
   if (!serialConnected) return;
   serialConnected = 0;
-  port_->close();
+  closePort();
   fields_.setStatusText("Serial not connected.");
 }
 
 void Connection::portLost() {
   serialConnected = 0;
-  port_->close();
+  closePort();
   fields_.setStatusText("Serial not connected.");
   out_.outputText(format("Serial port %s lost.\n", portName_).c_str(), STYLE_SENT);
 }

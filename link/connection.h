@@ -9,9 +9,19 @@
 #include "interfaces/window_interfaces.h"
 #include "link/serial_port.h"
 
+// Told when the port opens and right before it closes, so an event loop can
+// watch it for arriving bytes and stop before the handle goes away.
+class PortWatcher {
+ public:
+  virtual ~PortWatcher() = default;
+  virtual void portOpened(long handle) = 0;
+  virtual void portClosing(long handle) = 0;
+};
+
 class Connection {
  public:
   Connection(std::unique_ptr<SerialPort> port, Output& out, WindowFields& fields);
+  void setWatcher(PortWatcher* watcher) { watcher_ = watcher; }
 
   // Closes an open port first. An empty portName (no port in the list) is
   // refused with NoPortSelected.
@@ -19,6 +29,7 @@ class Connection {
   void disconnect();
 
   bool connected() const { return serialConnected != 0; }
+  int baud() const { return baud_; }  // of the open port
   // Writes the whole frame while connected, in as many writes as the port
   // needs; a frame the line stops taking gets one console line, a lost
   // device disconnects.
@@ -30,9 +41,12 @@ class Connection {
 
  private:
   void portLost();
+  void closePort();
   std::unique_ptr<SerialPort> port_;
   Output& out_;
   WindowFields& fields_;
   std::string portName_;
+  PortWatcher* watcher_ = nullptr;
+  int baud_ = 0;
   int serialConnected = 0;
 };

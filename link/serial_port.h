@@ -27,6 +27,8 @@ class SerialPort {
   virtual SerialIo read(uint8_t* buffer, int capacity, int& count) = 0;
   // count: bytes the line took before the write bound ran out.
   virtual SerialIo write(const uint8_t* bytes, int length, int& count) = 0;
+  // What an event loop can wait on for arriving bytes; -1 when there is none.
+  virtual long waitHandle() const { return -1; }
 };
 
 std::unique_ptr<SerialPort> createSerialPort();

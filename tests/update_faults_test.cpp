@@ -46,7 +46,7 @@ const Fault kFaults[] = {
      [](const vdongle::DongleStats& s) { return s.strayBytes; }},
     {"dongle falls silent", [](vdongle::DongleConfig& c) { c.faults.silentAfter = 4; }, Ends::NoAnswer, always},
     {"line closed", [](vdongle::DongleConfig& c) { c.faults.closeAfter = 4; }, Ends::PortLost, always},
-    {"cancelled", [](vdongle::DongleConfig&) {}, Ends::Cancelled, always, 600},
+    {"cancelled", [](vdongle::DongleConfig&) {}, Ends::Cancelled, always, 300},
 };
 
 const struct {
@@ -63,10 +63,13 @@ const struct {
 // polls of 2 ms per step, plus the steps already done.
 constexpr uint64_t kGiveUpBoundUs = 5ull * 11000 * 2000 + 60000000;
 
+// Both ways of reading answers: the 200 ms receive poll, and fast answers.
 TEST(UpdateFaults, EveryProtocolRidesOutABadLineAndStopsCleanlyOnADeadOne) {
+  for (const bool fast : {false, true})
   for (const auto& protocol : kProtocols) {
+    uint64_t cleanUs = 0;
     for (const Fault& fault : kFaults) {
-      SCOPED_TRACE(std::string(protocol.name) + ", " + fault.name);
+      SCOPED_TRACE(std::string(protocol.name) + ", " + fault.name + (fast ? ", fast answers" : ""));
       vdongle::DongleConfig config = VirtualLine::dongleConfig();
       config.faults.seed = 11;
       fault.configure(config);
@@ -77,6 +80,7 @@ TEST(UpdateFaults, EveryProtocolRidesOutABadLineAndStopsCleanlyOnADeadOne) {
         if (fault.cancelAfterPolls >= 0 && l.polls >= fault.cancelAfterPolls) l.progress.cancel = true;
       };
       setUpdateOption(protocol.option, protocol.on);
+      setUpdateOption(UpdateOption::FastAnswers, fast);
       const std::vector<uint8_t> image = line.loadImage(700);
       const UpdateResult result = runFirmwareUpdate(line.ctx);
       writtenAtEnd = line.port->written.size();
@@ -92,6 +96,7 @@ TEST(UpdateFaults, EveryProtocolRidesOutABadLineAndStopsCleanlyOnADeadOne) {
           ASSERT_FALSE(done.empty());
           // A repeated activate (its acknowledgement lost) hands over an empty second transfer.
           EXPECT_TRUE(done.front().image == image) << done.front().image.size() << " bytes received";
+          if (!cleanUs) cleanUs = line.nowUs;
           break;
         }
         case Ends::NoAnswer:
@@ -108,10 +113,17 @@ TEST(UpdateFaults, EveryProtocolRidesOutABadLineAndStopsCleanlyOnADeadOne) {
           EXPECT_NE(text.find("Firmware update cancelled at "), std::string::npos);
           break;
       }
+      if (fast) {
+        EXPECT_GE(line.shortestRestUs, 11000000u / 9600) << "less than 11 bit times after an answer";
+      }
       if (fault.ends != Ends::Finished) {
         EXPECT_TRUE(line.completed().empty());
       }
     }
+    static uint64_t slowCleanUs[3];
+    uint64_t& slow = slowCleanUs[&protocol - kProtocols];
+    if (!fast) slow = cleanUs;
+    else EXPECT_LT(cleanUs * 4, slow * 3) << "fast answers are not faster";
   }
 }
 

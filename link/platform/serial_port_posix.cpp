@@ -217,6 +217,7 @@ class PosixSerialPort : public SerialPort {
   }
 
   bool isOpen() const override { return fd_ >= 0; }
+  long waitHandle() const override { return fd_; }
 
   // With VMIN=0 a read after a hang-up returns 0 like an idle line, so poll
   // first: POLLHUP/POLLERR mean the device is gone (adapter unplugged, far

@@ -11,6 +11,7 @@ void VirtualPump::runPending() { line_.tick(); }
 
 void VirtualPump::pumpEvents() {
   line_.nowUs += 2000;
+  line_.portInput();
   line_.tick();
   ++line_.polls;
   if (line_.afterPoll) line_.afterPoll(line_);
@@ -29,18 +30,30 @@ VirtualLine::VirtualLine(const vdongle::DongleConfig& config)
       link(std::unique_ptr<SerialPort>(port), out, fields),
       ctx{out, fields, link, pump, &progress},
       engine(config) {
-  port->onWrite = [this](const uint8_t* bytes, int n) { engine.receive(bytes, (size_t)n, nowUs); };
+  port->onWrite = [this](const uint8_t* bytes, int n) {
+    if (lastArrivalUs <= nowUs && nowUs - lastArrivalUs < shortestRestUs) shortestRestUs = nowUs - lastArrivalUs;
+    engine.receive(bytes, (size_t)n, nowUs);
+  };
   link.connect("/dev/ttyFAKE0", 1);
   readIdentityFields(fields);
 }
 
-void VirtualLine::tick() {
-  if (nowUs < nextReceiveUs) return;
+void VirtualLine::receive() {
   std::vector<uint8_t> due;
   engine.takeDue(nowUs, due);
+  if (!due.empty()) lastArrivalUs = nowUs;
   port->queue(due);
   receiveAnswers(ctx);
+}
+
+void VirtualLine::tick() {
+  if (nowUs < nextReceiveUs) return;
+  receive();
   nextReceiveUs = nowUs + 200000;
+}
+
+void VirtualLine::portInput() {
+  if (fastAnswers && engine.nextDueUs() <= nowUs) receive();
 }
 
 void VirtualLine::idle(int count) {

@@ -45,6 +45,7 @@ struct VirtualLine {
   static vdongle::DongleConfig dongleConfig();  // the defaults at 9600 baud
 
   void tick();              // the receive poll, when it is due
+  void portInput();         // with fast answers: the poll as soon as bytes are due
   void idle(int polls = 250);
   // Writes an image of n bytes (byte i is i * 7 + 3) to image.cfw and loads it.
   std::vector<uint8_t> loadImage(size_t n);
@@ -63,5 +64,10 @@ struct VirtualLine {
   uint64_t nowUs = 0;
   uint64_t nextReceiveUs = 200000;
   long polls = 0;
+  uint64_t lastArrivalUs = ~0ull;   // when the tool last took bytes from the line
+  uint64_t shortestRestUs = ~0ull;  // shortest time from taking bytes to the next write
   std::function<void(VirtualLine&)> afterPoll;  // runs after every pump poll
+
+ private:
+  void receive();
 };

@@ -18,11 +18,13 @@
 #include <fstream>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include "tests/e2e/e2e_harness.h"
-
-using namespace e2e;
+#include "app/main_window.h"
+#include "firmware/firmware_update.h"
+#include "interfaces/log_file.h"
+#include "virtual-dongle/dongle_launcher.h"
 
 namespace {
 
@@ -80,6 +82,17 @@ std::vector<Exchange> readExchanges(const std::string& logPath) {
 
 double seconds(const timeval& t) { return (double)t.tv_sec + (double)t.tv_usec / 1e6; }
 
+// Pending events and due timers for ms, as the loop would run them.
+void runFor(FXApp& app, int ms) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (std::chrono::steady_clock::now() < end) {
+    app.runWhileEvents();
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+long send(DongleToolWindow* window, FXSelector id) { return window->handle(nullptr, FXSEL(SEL_COMMAND, id), nullptr); }
+
 int fail(const std::string& why) {
   std::fprintf(stderr, "bench_driver: %s\n", why.c_str());
   return 1;
@@ -95,21 +108,32 @@ int main(int argc, char** argv) {
   if (baudRate <= 0) return fail("the floor needs a paced line");
   const double intervalMs = DongleToolWindow::RECEIVE_INTERVAL_MS;
 
-  DongleProcess dongle("bench-dongle", {"--baud", baud});
+  DongleLauncher dongle("bench-dongle", {"--baud", baud});
   if (!dongle.started()) return fail("the virtual dongle did not start");
-  Tool tool(dongle.link);
-  if (!tool.connect()) return fail("cannot connect to " + dongle.link);
-  if (tool.openFirmware(image) != 1) return fail("cannot load " + image);
-  tool.chooseProtocol(protocol);
-  runFor(300);
+  if (!openLogFile("QORFW.log")) return fail("cannot create QORFW.log");
+  FXApp app(DongleToolWindow::TITLE, "Brovanel");
+  app.init(argc, argv, TRUE);
+  DongleToolWindow* window = new DongleToolWindow(&app);
+  app.create();
+  FXListBox* ports = window->getPortList();
+  ports->setCurrentItem(ports->appendItem(dongle.link.c_str()));
+  window->getBaudList()->setCurrentItem(1);  // 9600
+  send(window, DongleToolWindow::ID_CONNECT);
+  if (!window->getConnection().connected()) return fail("cannot connect to " + dongle.link);
+  window->chooseFirmwarePath = [&] { return image; };
+  if (send(window, DongleToolWindow::ID_OPEN_FIRMWARE) != 1) return fail("cannot load " + image);
+  if (updateOption(UpdateOption::SimpleProtocol) != (protocol == "simple"))
+    send(window, DongleToolWindow::ID_SIMPLE_PROTOCOL);
+  if (updateOption(UpdateOption::Encryption) != (protocol == "encrypted")) send(window, DongleToolWindow::ID_ENCRYPTION);
+  runFor(app, 300);
 
   rusage before, after;
   getrusage(RUSAGE_SELF, &before);
   const auto start = std::chrono::steady_clock::now();
-  tool.send(DongleToolWindow::ID_FIRMWARE_UPDATE);
+  send(window, DongleToolWindow::ID_FIRMWARE_UPDATE);
   const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   getrusage(RUSAGE_SELF, &after);
-  const size_t consoleBytes = (size_t)tool.window->getConsole()->getLength();
+  const size_t consoleBytes = (size_t)window->getConsole()->getLength();
 
   const std::string received = dongle.waitForLine("firmware received: ", 10000);
   const bool equal = readBytes(dongle.outputPath) == readBytes(image);

@@ -1,0 +1,90 @@
+// The window's own state: option marks, font choice, console reset, and the
+// error box of a failed connect.
+#include <string>
+#include <vector>
+
+#include "tests/support/gui_fixture.h"
+
+using namespace gui;
+
+namespace {
+
+class WindowState : public WindowTest {};
+
+struct OptionRow {
+  UpdateOption option;
+  FXMenuCheck* (DongleToolWindow::*check)() const;
+};
+
+TEST_F(WindowState, EachOptionToggleFlipsOnlyItsFlagAndTheMarkFollows) {
+  const OptionRow rows[] = {
+      {UpdateOption::Encryption, &DongleToolWindow::getEncryptionCheck},
+      {UpdateOption::SimpleProtocol, &DongleToolWindow::getSimpleProtocolCheck},
+      {UpdateOption::DoubleBlock42, &DongleToolWindow::getDoubleBlockCheck},
+      {UpdateOption::SkipBlock15, &DongleToolWindow::getSkipBlockCheck},
+  };
+  const UpdateOption all[] = {UpdateOption::Encryption, UpdateOption::SimpleProtocol, UpdateOption::DoubleBlock42,
+                              UpdateOption::SkipBlock15};
+  for (const OptionRow& row : rows) {
+    FXMenuCheck* check = (window->*row.check)();
+    for (int toggle = 1; toggle <= 3; ++toggle) {
+      SCOPED_TRACE("option " + std::to_string((int)row.option) + ", toggle " + std::to_string(toggle));
+      std::vector<bool> before;
+      for (UpdateOption o : all) before.push_back(updateOption(o));
+      pressReturn(check);
+      for (UpdateOption o : all)
+        EXPECT_EQ(updateOption(o), o == row.option ? !before[(int)o] : before[(int)o]) << "flag " << (int)o;
+      EXPECT_EQ(check->getCheck() == TRUE, updateOption(row.option));
+    }
+  }
+}
+
+TEST_F(WindowState, EachFontChoiceChecksOnlyItsRadioAndGivesTheConsoleAFont) {
+  for (int chosen : {1, 3, 4, 2, 1}) {
+    SCOPED_TRACE("font " + std::to_string(chosen));
+    pressReturn(window->getFontRadio(chosen));
+    for (int n = 1; n <= 4; ++n) EXPECT_EQ(window->getFontRadio(n)->getCheck() == TRUE, n == chosen) << "radio " << n;
+    FXFont* font = window->getConsole()->getFont();
+    ASSERT_NE(font, nullptr);
+    EXPECT_EQ(font, window->getConsoleFont());
+    EXPECT_NE(font->id(), 0u) << "the font is created on the display";
+  }
+}
+
+TEST_F(WindowState, ResetOutputEmptiesTheConsoleButKeepsTheLog) {
+  window->outputText("first line\n", STYLE_SENT);
+  window->dumpBytes((const uint8_t*)"\x10\x5B", 2, STYLE_RECEIVED);
+  const std::string shown = console();
+  ASSERT_FALSE(shown.empty());
+  send(DongleToolWindow::ID_RESET_OUTPUT);
+  EXPECT_EQ(console(), "");
+  EXPECT_EQ(readText(LOG), shown);
+  window->outputText("after reset\n", STYLE_SENT);
+  EXPECT_EQ(console(), "after reset\n");
+  EXPECT_EQ(readText(LOG), shown + "after reset\n");
+}
+
+struct ConnectRow {
+  const char* behaviour;
+  std::string port;
+  std::string box;
+};
+
+TEST_F(WindowState, FailedConnectShowsTheErrorBoxAndStaysDisconnected) {
+  std::ofstream("plain-file") << "not a tty";
+  const ConnectRow rows[] = {
+      {"missing path", "/nonexistent/ttyDONGLE", "Serial Error\nCOM port /nonexistent/ttyDONGLE not found"},
+      {"empty port list", "", "Serial Error\nNo COM port selected."},
+      {"a folder", "/", "Serial Error\nError opening COM port /"},
+      {"not a terminal", "plain-file", "Serial Error\nError getting serial parameters."},
+  };
+  for (const ConnectRow& row : rows) {
+    SCOPED_TRACE(row.behaviour);
+    ModalCloser closer;
+    EXPECT_FALSE(connect(row.port));
+    EXPECT_TRUE(closer.seen);
+    EXPECT_EQ(closer.text, row.box);
+  }
+}
+
+}  // namespace
