@@ -1,0 +1,39 @@
+// The port list opens on the port a start script names (the virtual dongle's),
+// found by its whole name, and stays sorted.
+#include <cstdlib>
+#include <string>
+
+#include "link/com_ports.h"
+#include "tests/support/gui_fixture.h"
+
+using namespace gui;
+
+namespace {
+
+class PortChoice : public WindowTest {
+ protected:
+  void SetUp() override {}  // the window is built per case, after the environment
+  std::string chosenWith(const char* preselected) {
+    setenv("MBUS_FWTOOL_PORTS", "/tmp/zz10:/tmp/zz1:/tmp/zz2", 1);
+    if (preselected) setenv("MBUS_FWTOOL_PORT", preselected, 1);
+    else unsetenv("MBUS_FWTOOL_PORT");
+    enumerateComPorts();
+    WindowTest::SetUp();
+    FXListBox* ports = window->getPortList();
+    const std::string chosen = ports->getItemText(ports->getCurrentItem()).text();
+    EXPECT_LT(std::string(ports->getItemText(ports->findItem("/tmp/zz1")).text()),
+              std::string(ports->getItemText(ports->findItem("/tmp/zz2")).text()));
+    WindowTest::TearDown();
+    return chosen;
+  }
+  void TearDown() override {}
+};
+
+TEST_F(PortChoice, TheNamedPortIsTheCurrentItem) {
+  const std::string first = chosenWith(nullptr);
+  EXPECT_EQ(chosenWith("/tmp/zz1"), "/tmp/zz1");
+  EXPECT_EQ(chosenWith("/tmp/zz2"), "/tmp/zz2");
+  EXPECT_EQ(chosenWith("/tmp/absent"), first);
+}
+
+}  // namespace
