@@ -35,16 +35,16 @@ int readLine(FILE* file, char* slot, int size) {
 
 }  // namespace
 
-int readConfigFile(const char* path) {
+bool readConfigFile(const char* path) {
   std::memset(configLines, 0, sizeof configLines);
   configLoaded = 0;
   FILE* file = std::fopen(path, "r");
-  if (!file) return configLoaded;
+  if (!file) return configLoaded == 1;
   // A directory opens here but not on the tool's home platform: absent too.
   struct stat info;
   if (fstat(fileno(file), &info) != 0 || S_ISDIR(info.st_mode)) {
     std::fclose(file);
-    return configLoaded;
+    return configLoaded == 1;
   }
   for (int i = 0; i < CONFIG_LINE_COUNT; ++i) {
     const int n = readLine(file, configLines[i], CONFIG_LINE_SIZE);
@@ -55,5 +55,5 @@ int readConfigFile(const char* path) {
   }
   std::fclose(file);
   configLoaded = 1;
-  return configLoaded;
+  return configLoaded == 1;
 }

@@ -9,5 +9,5 @@ extern char configLines[CONFIG_LINE_COUNT][CONFIG_LINE_SIZE];
 extern int configLoaded;
 
 // Reads the file if it opens (configLoaded = 1), else leaves the lines empty
-// (configLoaded = 0). Returns configLoaded.
-int readConfigFile(const char* path);
+// (configLoaded = 0). True when it was read.
+bool readConfigFile(const char* path);

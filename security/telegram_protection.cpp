@@ -9,15 +9,15 @@
 
 namespace {
 
-const uint32_t kAflLength = 17;
-const uint32_t kMaxCbcLength = 240;
+constexpr uint32_t AFL_LENGTH = 17;
+constexpr uint32_t MAX_CBC_LENGTH = 240;
 // The MAC length (length - 12) has to fit a signed 32-bit count.
-const uint32_t kMaxApplicationLength = INT32_MAX;
+constexpr uint32_t MAX_APPLICATION_LENGTH = INT32_MAX;
 
 // The authenticated bytes are made contiguous by copying MCL and MCR over the
 // last five MAC bytes.
-const uint32_t kMacCopyOffset = 12;
-const uint32_t kMacCopyLength = 5;
+constexpr uint32_t MAC_COPY_OFFSET = 12;
+constexpr uint32_t MAC_COPY_LENGTH = 5;
 
 // Read access to an application part, optionally as it will look once MCL and
 // MCR have been copied over the MAC: the layout can then be checked before
@@ -28,7 +28,7 @@ struct AppView {
   bool afterMacCopy;
 
   uint8_t at(uint32_t i) const {
-    if (afterMacCopy && i >= kMacCopyOffset && i < kMacCopyOffset + kMacCopyLength) return app[i - 8];
+    if (afterMacCopy && i >= MAC_COPY_OFFSET && i < MAC_COPY_OFFSET + MAC_COPY_LENGTH) return app[i - 8];
     return app[i];
   }
 };
@@ -102,7 +102,7 @@ void deriveWithTrace(TraceSink& trace, const uint8_t key[16], DerivationConstant
 
 bool aflPresent(const uint8_t* app, uint32_t length) { return length >= 1 && app[0] == 0x90; }
 
-int32_t aflPayloadLength(uint32_t length) { return (int32_t)(length - kAflLength); }
+int32_t aflPayloadLength(uint32_t length) { return (int32_t)(length - AFL_LENGTH); }
 
 void cbcDecryptFromMeter(uint8_t* area, uint32_t length, const MeterId meterId, uint32_t counter,
                          const uint8_t key[16]) {
@@ -148,7 +148,7 @@ void telegramEncrypt(TraceSink& trace, uint8_t* data, int32_t length, const Mete
   trace.dump(data, length);
   deriveWithTrace(trace, key, fromMeter ? EncFromMeter : EncToMeter, meterId, counter, encKey);
   uint32_t cbcLength = length < 0 ? 0 : (uint32_t)length;
-  if (cbcLength > kMaxCbcLength) cbcLength = kMaxCbcLength;
+  if (cbcLength > MAX_CBC_LENGTH) cbcLength = MAX_CBC_LENGTH;
   aesExpandKey(encKey, schedule);
   cbcResetChaining();
   cbcEncrypt(data, (uint8_t)(cbcLength & ~15u), schedule);
@@ -164,7 +164,7 @@ bool telegramDecrypt(TraceSink& trace, uint8_t* app, uint32_t length, const uint
   trace.text("Decrypt: AFL found.\n");
   int32_t payloadLength = aflPayloadLength(length);
   trace.format("Decrypt: data length %d found.\n", payloadLength);
-  if (length < kAflLength || length > kMaxApplicationLength) {
+  if (length < AFL_LENGTH || length > MAX_APPLICATION_LENGTH) {
     trace.text("Decrypt: data length out of range.\n");
     return false;
   }
@@ -172,8 +172,8 @@ bool telegramDecrypt(TraceSink& trace, uint8_t* app, uint32_t length, const uint
   uint8_t receivedMac[8];
   std::memcpy(receivedMac, app + 9, 8);
   uint32_t counter = readCounter(app);
-  std::memcpy(app + kMacCopyOffset, app + 4, kMacCopyLength);
-  if (!telegramVerifyMac(trace, receivedMac, app + kMacCopyOffset, payloadLength + (int32_t)kMacCopyLength, meterId, counter,
+  std::memcpy(app + MAC_COPY_OFFSET, app + 4, MAC_COPY_LENGTH);
+  if (!telegramVerifyMac(trace, receivedMac, app + MAC_COPY_OFFSET, payloadLength + (int32_t)MAC_COPY_LENGTH, meterId, counter,
                          key, true)) {
     trace.text("Decrypt: MAC not OK.\n");
     return false;
@@ -199,16 +199,16 @@ bool telegramEncryptAndMac(TraceSink& trace, uint8_t* app, uint32_t length, cons
                            const uint8_t key[16]) {
   if (!aflPresent(app, length)) return false;
   // Malformed parts are refused like a missing AFL: nothing written or changed.
-  if (length < kAflLength || length > kMaxApplicationLength) return false;
+  if (length < AFL_LENGTH || length > MAX_APPLICATION_LENGTH) return false;
   EncryptedArea area = locateEncryptedArea({app, length, true});
   if (!fits(area, length)) return false;
 
   trace.text("Starting an encrypt and MAC.\n");
   uint32_t counter = readCounter(app);
-  std::memcpy(app + kMacCopyOffset, app + 4, kMacCopyLength);
+  std::memcpy(app + MAC_COPY_OFFSET, app + 4, MAC_COPY_LENGTH);
   telegramEncrypt(trace, app + area.offset, (int32_t)area.length, meterId, counter, key, false);
   uint8_t mac[16];
-  telegramMac(trace, mac, app + kMacCopyOffset, aflPayloadLength(length) + (int32_t)kMacCopyLength, meterId, counter,
+  telegramMac(trace, mac, app + MAC_COPY_OFFSET, aflPayloadLength(length) + (int32_t)MAC_COPY_LENGTH, meterId, counter,
               key, false);
   std::memcpy(app + 9, mac, 8);
   return true;

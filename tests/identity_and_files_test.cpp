@@ -72,12 +72,12 @@ void writeFile(const char* path, const std::string& text) {
 
 TEST(ConfigFile, LinesLoseTheirLastCharacterAndCrLfCountsAsOne) {
   writeFile("QORconfig.txt", "ABC\r\n01020304\n40\n03\nKEY\nx");
-  ASSERT_EQ(readConfigFile("QORconfig.txt"), 1);
+  ASSERT_TRUE(readConfigFile("QORconfig.txt"));
   const char* expected[] = {"ABC", "01020304", "40", "03", "KEY", "", ""};
   for (int i = 0; i < CONFIG_LINE_COUNT; ++i) EXPECT_STREQ(configLines[i], expected[i]) << i;
   ::unlink("QORconfig.txt");
   ::mkdir("QORconfig.txt", 0755);  // a directory of that name counts as absent
-  EXPECT_EQ(readConfigFile("QORconfig.txt"), 0);
+  EXPECT_FALSE(readConfigFile("QORconfig.txt"));
   EXPECT_STREQ(configLines[0], "");
   ::rmdir("QORconfig.txt");
 }

@@ -27,12 +27,12 @@
 
 namespace {
 
-constexpr long kDevptsMagic = 0x1cd1;
-constexpr unsigned kPtySlaveMajorFirst = 136;  // Unix98 pty slaves: majors 136 to 143
-constexpr unsigned kPtySlaveMajorLast = 143;
-constexpr long kWriteConstantMs = 50;
-constexpr long kWritePerByteMs = 10;
-constexpr long kPollSliceMs = 10;
+constexpr long DEVPTS_MAGIC = 0x1cd1;
+constexpr unsigned PTY_SLAVE_MAJOR_FIRST = 136;  // Unix98 pty slaves: majors 136 to 143
+constexpr unsigned PTY_SLAVE_MAJOR_LAST = 143;
+constexpr long WRITE_CONSTANT_MS = 50;
+constexpr long WRITE_PER_BYTE_MS = 10;
+constexpr long POLL_SLICE_MS = 10;
 
 // The pty driver keeps no line settings: it drops PARENB silently, and a
 // repeated identical tcsetattr then fails with EINVAL. Such a port is
@@ -41,10 +41,10 @@ bool isPseudoTerminal(int fd) {
   struct stat st;
   if (fstat(fd, &st) == 0 && S_ISCHR(st.st_mode)) {
     const unsigned maj = major(st.st_rdev);
-    if (maj >= kPtySlaveMajorFirst && maj <= kPtySlaveMajorLast) return true;
+    if (maj >= PTY_SLAVE_MAJOR_FIRST && maj <= PTY_SLAVE_MAJOR_LAST) return true;
   }
   struct statfs fs;
-  return fstatfs(fd, &fs) == 0 && (long)fs.f_type == kDevptsMagic;
+  return fstatfs(fd, &fs) == 0 && (long)fs.f_type == DEVPTS_MAGIC;
 }
 
 long nowMs() {
@@ -247,7 +247,7 @@ class PosixSerialPort : public SerialPort {
   SerialIo write(const uint8_t* bytes, int length, int& count) override {
     count = 0;
     if (fd_ < 0) return SerialIo::Gone;
-    const long deadline = nowMs() + kWriteConstantMs + kWritePerByteMs * length;
+    const long deadline = nowMs() + WRITE_CONSTANT_MS + WRITE_PER_BYTE_MS * length;
     while (count < length) {
       const ssize_t n = ::write(fd_, bytes + count, (size_t)(length - count));
       if (n > 0) {
@@ -260,7 +260,7 @@ class PosixSerialPort : public SerialPort {
       if (left <= 0) break;
       // Short waits: not every driver wakes a writer when room frees up.
       struct pollfd p = {fd_, POLLOUT, 0};
-      const int wait = (int)(left < kPollSliceMs ? left : kPollSliceMs);
+      const int wait = (int)(left < POLL_SLICE_MS ? left : POLL_SLICE_MS);
       if (poll(&p, 1, wait) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) return SerialIo::Gone;
     }
     return SerialIo::Ok;
