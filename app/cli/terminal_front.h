@@ -1,0 +1,79 @@
+// The window's doors for a terminal: fields held as texts, a pump that runs
+// the receive poll like the window's timer, a one-line progress bar, and a
+// console that can echo to a stream. SIGINT and SIGTERM ask for a cancel.
+#pragma once
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <functional>
+#include <string>
+
+#include "interfaces/output.h"
+#include "interfaces/window_interfaces.h"
+
+extern volatile std::sig_atomic_t stopRequested;
+// The first SIGINT/SIGTERM sets stopRequested; a second one ends the program.
+void installStopHandlers();
+
+class TerminalFields : public WindowFields {
+ public:
+  std::string fieldText(Field field) const override { return texts_[(int)field]; }
+  void setFieldText(Field field, const std::string& text) override { texts_[(int)field] = text; }
+  void setStatusText(const std::string&) override {}  // a terminal has no status line
+
+ private:
+  std::string texts_[6];
+};
+
+// poll runs at most once per interval, counted from the end of its last run.
+class TerminalPump : public EventPump {
+ public:
+  explicit TerminalPump(std::function<void()> poll, int intervalMs = 200)
+      : poll_(std::move(poll)), interval_(intervalMs) {}
+  void runPending() override;
+  void pumpEvents() override;  // runPending, then sleep 2 ms
+  void pause(int ms) override;
+
+ private:
+  std::function<void()> poll_;
+  std::chrono::milliseconds interval_;
+  std::chrono::steady_clock::time_point next_{};
+};
+
+// Redraws one line on bar (null: no bar); finish writes the closing line to
+// closing. cancelRequested follows stopRequested.
+class TerminalProgress : public ProgressView {
+ public:
+  TerminalProgress(FILE* bar, FILE* closing) : bar_(bar), closing_(closing) {}
+  void start(const char* protocol, unsigned totalBlocks) override;
+  void update(const std::string& step, unsigned done) override;
+  bool cancelRequested() override { return stopRequested != 0; }
+  void finish() override;
+
+ private:
+  double seconds() const;
+  FILE* bar_;
+  FILE* closing_;
+  std::string protocol_, step_;
+  unsigned total_ = 0, done_ = 0;
+  std::chrono::steady_clock::time_point started_;
+};
+
+// "encrypted QOR protocol  50%  block 4 of 6  1.5 blocks/s  0:02 left"
+std::string progressLine(const std::string& protocol, const std::string& step, unsigned done, unsigned total,
+                         double seconds);
+// "encrypted QOR protocol: 6 of 6 blocks in 4.1 s"
+std::string closingLine(const std::string& protocol, unsigned done, unsigned total, double seconds);
+
+// Keeps the last complete line; echoes everything to the stream when one is set.
+class TerminalConsole : public ConsoleView {
+ public:
+  void echoTo(FILE* stream) { echo_ = stream; }
+  void appendStyledText(const char* text, int length, int style) override;
+  void scrollToEnd() override {}
+  const std::string& lastLine() const { return last_; }
+
+ private:
+  FILE* echo_ = nullptr;
+  std::string current_, last_;
+};

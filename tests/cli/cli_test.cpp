@@ -1,0 +1,209 @@
+// mbus-fwupdate: its command line, progress texts and pump as tables, then
+// the program itself against the virtual dongle over a pseudo-terminal.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "app/cli/cli_options.h"
+#include "app/cli/terminal_front.h"
+#include "virtual-dongle/dongle_launcher.h"
+
+namespace {
+
+std::string built(const std::string& name) { return std::string(getenv("MBUS_BUILD_DIR")) + "/" + name; }
+std::string readText(const std::string& path) { return (std::stringstream() << std::ifstream(path).rdbuf()).str(); }
+bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+std::string lastLine(std::string text) {
+  while (!text.empty() && text.back() == '\n') text.pop_back();
+  return text.substr(text.rfind('\n') + 1);
+}
+
+// Accepted lines give the fields, then baud index, protocol, command and log.
+TEST(CliOptions, EveryValueIsCheckedAndEveryFieldHasItsSource) {
+  const std::vector<std::string> config = {"ABC", "11223344", "01", "2", "000102030405060708090A0B0C0D0E0F"};
+  const struct { const char* behaviour; std::vector<std::string> args; bool withConfig; const char* expected; } cases[] = {
+      {"UnknownOptionIsRefused", {"--bogus", "a.cfw"}, false, "unknown option --bogus"},
+      {"EmptyPortIsRefused", {"--port=", "a.cfw"}, false, "--port is required"},
+      {"OptionWithoutValueIsRefused", {"a.cfw", "--port"}, false, "--port needs a value"},
+      {"ShortKeyIsRefused", {"--key", "5A17C3E9", "a.cfw"}, false, "--key must be 32 hex digits"},
+      {"NonHexKeyIsRefused", {"--key=5A17C3E90B4D62F8A1C07E3B9D2F4A6G", "a.cfw"}, false, "--key must be 32 hex"},
+      {"SevenDigitCounterIsRefused", {"--counter", "0000001", "a.cfw"}, false, "--counter must be 8 hex digits"},
+      {"LowercaseManufacturerIsRefused", {"--manufacturer", "brv", "--req-ud2"}, false, "must be 3 capital letters"},
+      {"OddBaudIsRefused", {"-b", "4800", "a.cfw"}, false, "--baud must be 2400 or 9600"},
+      {"UnknownProtocolIsRefused", {"--protocol", "fast", "a.cfw"}, false, "--protocol must be encrypted, block or"},
+      {"UpdateNeedsAnImage", {}, false, "no firmware image given"},
+      {"RequestTakesNoImage", {"--snd-nke", "a.cfw"}, false, "a request takes no image"},
+      {"TwoRequestsExcludeEachOther", {"--snd-nke", "--req-ud2"}, false, "exclude each other"},
+      {"SecondImageIsRefused", {"a.cfw", "b.cfw"}, false, "one image at a time: b.cfw"},
+      {"BadConfigLineIsNamed", {"a.cfw"}, true, "QORconfig.txt line 4: device type must be 2 hex digits"},
+      {"HelpIsAccepted", {"--help", "--bogus"}, false, ""},
+      {"FieldsDefaultToTheWindowsTexts", {"-q", "a.cfw"}, false,
+       "BRV 01020304 40 03 5A17C3E90B4D62F8A1C07E3B9D2F4A68 00000001 1 0 0 QORFW.log"},
+      {"OptionsWinOverTheConfigFile", {"--req-ud2", "--id", "99999999", "--device-type=02", "-b", "2400", "--log",
+                                       "x.log", "--counter", "0000000C", "--protocol=simple"}, true,
+       "ABC 99999999 01 02 000102030405060708090A0B0C0D0E0F 0000000C 0 2 1 x.log"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = c.args;
+    args.insert(args.begin(), {"-p", "P"});
+    CliOptions o;
+    std::string error;
+    std::string got = parseCommandLine(args, c.withConfig ? &config : nullptr, o, error) ? "" : error;
+    if (error.empty() && o.command != CliCommand::Help)
+      for (const std::string& part : {o.fields[0], o.fields[1], o.fields[2], o.fields[3], o.fields[4], o.fields[5],
+                                      std::to_string(o.baudIndex), std::to_string((int)o.protocol),
+                                      std::to_string((int)o.command), o.logPath})
+        got += (got.empty() ? "" : " ") + part;
+    EXPECT_TRUE(*c.expected ? has(got, c.expected) : got.empty()) << c.behaviour << ": " << got;
+  }
+}
+
+TEST(TerminalFront, ProgressShowsShareRateAndTimeLeftAndPollsOncePerInterval) {
+  EXPECT_EQ(progressLine("encrypted QOR protocol", "block 4 of 6", 3, 6, 2.0),
+            "encrypted QOR protocol  50%  block 4 of 6  1.5 blocks/s  0:02 left");
+  EXPECT_EQ(progressLine("simple Brovanel protocol", "chunk 1 of 4", 0, 4, 0.5),
+            "simple Brovanel protocol   0%  chunk 1 of 4  0.0 chunks/s  -:-- left");
+  EXPECT_EQ(closingLine("encrypted QOR protocol", 47, 47, 95.04), "encrypted QOR protocol: 47 of 47 blocks in 95.0 s");
+  int polls = 0;
+  TerminalPump pump([&] { ++polls; }, 300);
+  for (int i = 0; i < 20; ++i) pump.pumpEvents();  // about 40 ms
+  EXPECT_EQ(polls, 1);
+  pump.pause(300);
+  pump.runPending();
+  EXPECT_EQ(polls, 2);
+}
+
+struct ToolRun { int code; std::string out, err; double seconds; };
+
+// SIGINT goes once `interrupt` turns true.
+ToolRun runTool(std::vector<std::string> args, bool (*interrupt)() = nullptr) {
+  args.insert(args.begin(), built("mbus-fwupdate"));
+  const auto start = std::chrono::steady_clock::now();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    if (freopen("out.txt", "w", stdout) && freopen("err.txt", "w", stderr)) execv(argv[0], argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  for (bool sent = false; waitpid(pid, &status, WNOHANG) == 0; usleep(20000))
+    if (interrupt && !sent && interrupt()) sent = kill(pid, SIGINT) == 0;
+  const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readText("out.txt"), readText("err.txt"), took.count()};
+}
+
+class FwUpdate : public ::testing::Test {
+ protected:
+  void SetUp() override {  // nothing from an earlier run may pass for this one's
+    std::filesystem::remove("QORFW.log");
+    std::filesystem::remove_all("locks");
+    std::filesystem::create_directory("locks");
+    setenv("MBUS_LOCK_DIR", "locks", 1);
+  }
+  void startDongle(const std::vector<std::string>& options = {}) {
+    dongle = std::make_unique<DongleLauncher>("port", options);
+    ASSERT_TRUE(dongle->started());
+  }
+  std::string summary() { return dongle->stop(), readText(dongle->summaryPath); }
+  const std::string small = built("sample-firmware-small.cfw");
+  std::unique_ptr<DongleLauncher> dongle;
+};
+
+TEST_F(FwUpdate, EveryProtocolDeliversTheWholeImage) {
+  const std::pair<std::string, std::string> protocols[] = {{"encrypted", "encrypted QOR protocol: 6 of 6 blocks"},
+                                                            {"block", "unencrypted QOR protocol: 6 of 6 blocks"},
+                                                            {"simple", "simple Brovanel protocol: 4 of 4 chunks"}};
+  for (const auto& [protocol, closing] : protocols) {
+    startDongle();
+    const ToolRun run = runTool({"-p", "port", "--protocol", protocol, small});
+    EXPECT_EQ(run.code, 0) << protocol << run.err;
+    EXPECT_EQ(readBytes(dongle->outputPath), readBytes(small)) << protocol;
+    const std::string log = readText("QORFW.log");
+    EXPECT_EQ(log.rfind("Read 700 bytes from file " + small + "\n", 0), 0u) << protocol;
+    EXPECT_EQ(run.out.rfind(closing + " in ", 0), 0u) << run.out;
+    EXPECT_EQ(lastLine(run.out), lastLine(log)) << protocol;
+    if (protocol != "encrypted") continue;
+    const size_t at = run.out.find("counter: ");  // the printed counter starts the next run
+    ASSERT_NE(at, std::string::npos);
+    EXPECT_EQ(runTool({"-p", "port", "-q", "--counter", run.out.substr(at + 9, 8), small}).code, 0);
+    EXPECT_TRUE(has(summary(), "transfers=2\n"));
+  }
+}
+
+TEST_F(FwUpdate, LostAcknowledgementIsSentAgain) {
+  startDongle({"--drop-ack", "0.2", "--seed", "10"});
+  EXPECT_EQ(runTool({"-p", "port", "--protocol", "simple", small}).code, 0);
+  EXPECT_EQ(readBytes(dongle->outputPath), readBytes(small));
+  EXPECT_FALSE(has(summary(), "acks_dropped=0\n"));
+}
+
+TEST_F(FwUpdate, SilentDongleEndsWithinTheRepetitionBound) {
+  startDongle({"--silent-after", "2"});
+  const ToolRun run = runTool({"-p", "port", "--protocol", "simple", small});
+  EXPECT_EQ(run.code, 4);
+  EXPECT_TRUE(run.seconds > 20 && run.seconds < 60) << run.seconds;  // 10 sends of 1000 polls of 2 ms
+  EXPECT_EQ(run.err, "mbus-fwupdate: No answer from the dongle at chunk 3 of 4; update stopped.\n");
+  EXPECT_EQ(lastLine(readText("QORFW.log")), "No answer from the dongle at chunk 3 of 4; update stopped.");
+}
+
+TEST_F(FwUpdate, InterruptClosesThePortAndCompletesTheLog) {
+  startDongle();
+  const ToolRun run = runTool({"-p", "port", built("sample-firmware.cfw")},
+                              [] { return has(readText("QORFW.log"), "Send FW data 256"); });
+  EXPECT_EQ(run.code, 5);
+  EXPECT_EQ(lastLine(readText("QORFW.log")).rfind("Firmware update cancelled at ", 0), 0u);
+  EXPECT_TRUE(std::filesystem::is_empty("locks")) << "the port's lock file is left";
+}
+
+TEST_F(FwUpdate, BadInputSendsNothing) {
+  startDongle();
+  std::ofstream("big.cfw") << std::string(131105, 'x');
+  const struct { std::vector<std::string> args; int code; const char* error; bool holdPort; } cases[] = {
+      {{"--bogus", small}, 1, "unknown option --bogus", false},
+      {{"--key", "00", small}, 1, "--key must be 32 hex digits", false},
+      {{"--counter", "1", small}, 1, "--counter must be 8 hex digits", false},
+      {{"big.cfw"}, 2, "big.cfw has 131105 bytes; a dongle takes at most 131104", false},
+      {{"missing.cfw"}, 2, "missing.cfw: No such file", false},
+      {{"-p", "nowhere", small}, 3, "serial port nowhere not found", false},
+      {{small}, 3, "error opening serial port port", true},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = c.args;
+    args.insert(args.begin(), {"-p", "port"});
+    const int held = c.holdPort ? open("port", O_RDWR | O_NOCTTY) : -1;
+    if (held >= 0) flock(held, LOCK_EX);
+    const ToolRun run = runTool(args);
+    if (held >= 0) close(held);
+    EXPECT_EQ(run.code, c.code) << c.error;
+    EXPECT_TRUE(has(run.err, c.error) && std::count(run.err.begin(), run.err.end(), '\n') == 1) << run.err;
+  }
+  EXPECT_TRUE(has(runTool({"--help"}).out, "exit codes: 0 done"));
+  EXPECT_TRUE(has(summary(), "telegrams=0\n"));
+}
+
+TEST_F(FwUpdate, RequestsPrintTheAnswerDecrypted) {
+  startDongle({"--protected-answers"});
+  EXPECT_TRUE(has(runTool({"-p", "port", "--snd-nke"}).out, "<<< Answer single byte ACK.\n"));
+  const ToolRun run = runTool({"-p", "port", "--req-ud2"});
+  EXPECT_EQ(run.code, 0);
+  // The window's text of the same first answer: frames, counter, "Decrypt OK." and the dump.
+  const std::string window = readText(std::string(getenv("MBUS_SOURCE_DIR")) + "/tests/golden/req-protected.console");
+  EXPECT_EQ(run.out, window.substr(0, window.find(">>>", 1)) +
+                         "manufacturer: BRV\nid: 01020304\nversion: 40\ndevice type: 03\ncounter: 00000002\n");
+  EXPECT_TRUE(has(runTool({"-p", "port", "--req-ud2", "--key", std::string(32, '0')}).out, "Decrypt Error.\n"));
+  startDongle({"--silent-after", "0"});
+  const ToolRun silent = runTool({"-p", "port", "--req-ud2"});
+  EXPECT_TRUE(silent.code == 4 && silent.seconds < 7) << silent.code << " after " << silent.seconds;
+}
+
+}  // namespace
