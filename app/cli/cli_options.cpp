@@ -77,6 +77,8 @@ bool parseCommandLine(const std::vector<std::string>& args, const std::vector<st
       options.command = name == "--req-ud2" ? CliCommand::ReqUd2 : CliCommand::SndNke;
     } else if (name == "-q" || name == "--quiet") {
       options.quiet = true;
+    } else if (name == "--fast") {
+      options.fast = true;
     } else if (field >= 0) {
       options.fields[field] = value;
       given[field] = true;
@@ -132,6 +134,7 @@ std::string cliUsage() {
          "                          else BRV 01020304 40 03 5A17C3E90B4D62F8A1C07E3B9D2F4A68;\n"
          "                          the counter to 00000001\n"
          "  --log FILE              log of the session (QORFW.log)\n"
+         "  --fast                  fast answers: read each answer as it arrives\n"
          "  -q, --quiet             no progress bar\n"
          "  -h, --help              this text\n"
          "A request waits 5 s for its answer. After an update the next counter is printed\n"

@@ -19,6 +19,7 @@ struct CliOptions {
   CliProtocol protocol = CliProtocol::Encrypted;
   std::string logPath = "QORFW.log";
   bool quiet = false;
+  bool fast = false;  // fast answers: read an answer as soon as it arrives
   std::string fields[FIELD_COUNT];  // manufacturer, id, version, device type, key, counter
 };
 

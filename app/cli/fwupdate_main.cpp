@@ -1,5 +1,8 @@
 // mbus-fwupdate: the window's firmware update, SND_NKE and REQ_UD2 for a
 // terminal or a script, with the window's core, telegrams and log.
+#ifndef _WIN32
+#include <poll.h>
+#endif
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -135,6 +138,14 @@ int main(int argc, char* argv[]) {
   Connection link(createSerialPort(), out, fields);
   ToolContext* context = nullptr;
   TerminalPump pump([&] { receiveAnswers(*context); });
+  setUpdateOption(UpdateOption::FastAnswers, options.fast);
+#ifndef _WIN32
+  if (options.fast)
+    pump.watch([&] {
+      pollfd p{(int)link.serialHandle().waitHandle(), POLLIN, 0};
+      return link.connected() && poll(&p, 1, 0) > 0;
+    });
+#endif
   FILE* bar = options.quiet ? nullptr : isatty(2) ? stderr : isatty(1) ? stdout : nullptr;
   TerminalProgress progress(bar, stdout);
   ToolContext ctx{out, fields, link, pump, &progress};

@@ -51,6 +51,7 @@ void TerminalPump::runPending() {
 }
 
 void TerminalPump::pumpEvents() {
+  if (arrived_ && arrived_()) next_ = {};
   runPending();
   pause(2);
 }

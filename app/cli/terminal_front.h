@@ -33,9 +33,12 @@ class TerminalPump : public EventPump {
   void runPending() override;
   void pumpEvents() override;  // runPending, then sleep 2 ms
   void pause(int ms) override;
+  // Fast answers: poll at once whenever this says bytes have arrived.
+  void watch(std::function<bool()> arrived) { arrived_ = std::move(arrived); }
 
  private:
   std::function<void()> poll_;
+  std::function<bool()> arrived_;
   std::chrono::milliseconds interval_;
   std::chrono::steady_clock::time_point next_{};
 };
