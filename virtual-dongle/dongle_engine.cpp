@@ -255,13 +255,17 @@ std::vector<uint8_t> DongleEngine::answerData() {
   return header;
 }
 
+uint64_t DongleEngine::replyDelayUs() const {
+  return config_.replyDelayUs ? config_.replyDelayUs : pacer_.byteTimeUs();
+}
+
 void DongleEngine::sendAck(uint64_t atUs) {
   const FaultOptions& f = config_.faults;
   if (chance(f.dropAck)) {
     ++stats_.acksDropped;
     return;
   }
-  uint64_t earliest = atUs + pacer_.byteTimeUs();
+  uint64_t earliest = atUs + replyDelayUs();
   if (chance(f.lateAck)) {
     ++stats_.acksLate;
     earliest = atUs + f.lateAckUs;
@@ -281,7 +285,7 @@ void DongleEngine::sendAnswer(uint64_t atUs) {
     ++stats_.answersCorrupted;
   }
   ++stats_.answersSent;
-  transmit(std::move(frame), atUs + pacer_.byteTimeUs());
+  transmit(std::move(frame), atUs + replyDelayUs());
 }
 
 // Stray bytes never take a frame-start or acknowledgement value, so they

@@ -40,6 +40,7 @@ struct DongleConfig {
   uint32_t answerCounter = 1;  // message counter of the first answer
   int baud = 9600;             // 9600, 2400, or 0 for no pacing
   uint64_t frameGapUs = 50000;
+  uint64_t replyDelayUs = 0;  // telegram end to reply start; 0: one character time
   uint32_t maxImage = 1u << 20;
   FaultOptions faults;
 };
@@ -86,6 +87,7 @@ class DongleEngine {
   void handleBlockRecord(const uint8_t* p, size_t n, FwProtocol protocol);
   void handleSimpleCommand(const uint8_t* p, size_t n);
   std::vector<uint8_t> answerData();
+  uint64_t replyDelayUs() const;
   void sendAck(uint64_t atUs);
   void sendAnswer(uint64_t atUs);
   void transmit(std::vector<uint8_t> bytes, uint64_t earliestUs);

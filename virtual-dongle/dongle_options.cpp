@@ -61,6 +61,8 @@ std::string usage() {
          "  --plain-answers       answer REQ_UD2 with CI 0x72 (the default)\n"
          "  --counter HEX8        message counter of the first answer (00000001)\n"
          "  --baud 9600|2400|0    pace the output like that line; 0: no pacing (9600)\n"
+         "  --reply-delay-ms N    from a telegram's end to the start of the reply;\n"
+         "                        0: one character time (3)\n"
          "  --output PATH         where a received image goes (received-firmware.bin)\n"
          "  --summary-file PATH   key=value summary, rewritten after each transfer and at exit\n"
          "  --seed N              seed of the faults below (1)\n"
@@ -126,6 +128,9 @@ bool parseOptions(int argc, const char* const* argv, Options& options, std::stri
     } else if (flag("--baud")) {
       ok = parseUnsigned(v, 10, 9600, u) && (u == 9600 || u == 2400 || u == 0);
       c.baud = (int)u;
+    } else if (flag("--reply-delay-ms")) {
+      ok = parseUnsigned(v, 10, 60000, u);
+      c.replyDelayUs = u * 1000;
     } else if (flag("--seed")) {
       ok = parseUnsigned(v, 10, UINT64_MAX, u);
       c.faults.seed = u;

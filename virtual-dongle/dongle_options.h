@@ -8,6 +8,9 @@
 namespace vdongle {
 
 struct Options {
+  // A real slave turns round in 11 to 330 bit times; the engine's own
+  // default of one character time is the quickest a slave may be.
+  Options() { config.replyDelayUs = 3000; }
   DongleConfig config;
   std::string link;                             // symlink to the slave, or none
   bool printPathOnly = false;

@@ -177,10 +177,13 @@ int main(int argc, char** argv) {
     if (!options.link.empty()) std::printf("virtual dongle link %s\n", options.link.c_str());
     const DongleConfig& c = options.config;
     uint16_t m = c.identity.manufacturer;
-    std::printf("identity %c%c%c %02X%02X%02X%02X version %02X type %02X, %s answers, baud %d, seed %llu\n",
+    const std::string delay = c.replyDelayUs ? std::to_string(c.replyDelayUs / 1000) + " ms" : "one character";
+    std::printf("identity %c%c%c %02X%02X%02X%02X version %02X type %02X, %s answers, baud %d, reply delay %s, "
+                "seed %llu\n",
                 (m >> 10 & 31) + 64, (m >> 5 & 31) + 64, (m & 31) + 64, c.identity.id[3], c.identity.id[2],
                 c.identity.id[1], c.identity.id[0], c.identity.version, c.identity.deviceType,
-                c.protectAnswers ? "protected" : "plain", c.baud, (unsigned long long)c.faults.seed);
+                c.protectAnswers ? "protected" : "plain", c.baud, delay.c_str(),
+                (unsigned long long)c.faults.seed);
   }
   std::fflush(stdout);
 

@@ -1,13 +1,17 @@
 // One firmware update through the real window against the virtual dongle,
-// timed: bench_driver simple|block|encrypted IMAGE [BAUD]. Run by
-// tools/bench-update under Xvfb in a folder of its own.
+// timed: bench_driver simple|block|encrypted default|fast IMAGE [BAUD]. Run
+// by tools/bench-update under Xvfb in a folder of its own. Its last line is
+// "result: protocol=... mode=... wall=... floor=... line=... ...".
 //
-// The floor is what the protocol cannot beat on this design: every exchange
-// puts its bytes on the line both ways (11 bits a character), and its answer
-// is only seen by the receive poll, which runs every 200 ms; a send follows
-// the poll that saw the previous answer, so an exchange whose bytes need L ms
-// on the line costs ceil(L / 200) polls of 200 ms. The block protocol adds its
-// fixed 1000 ms pause. The exchanges are read back from the tool's own log.
+// The floor is what the protocol cannot beat with the receive poll: every
+// exchange puts its bytes on the line both ways (11 bits a character), and
+// its answer is only seen by the poll, which runs every 200 ms; a send
+// follows the poll that saw the previous answer, so an exchange whose bytes
+// need L ms on the line costs ceil(L / 200) polls of 200 ms. The block
+// protocol adds its fixed 1000 ms pause. The line time is what fast answers
+// cannot beat: each exchange's bytes, the dongle's reply delay and the
+// line's minimum pause of 11 bit times before the next telegram. The
+// exchanges are read back from the tool's own log.
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -30,6 +34,7 @@ namespace {
 
 constexpr double BITS_PER_CHARACTER = 11;  // start, 8 data, parity, stop
 constexpr double BLOCK_PROTOCOL_PAUSE_MS = 1000;
+constexpr int REPLY_DELAY_MS = 3;  // the virtual dongle's default, given explicitly
 
 struct Exchange {
   std::string kind;
@@ -101,14 +106,15 @@ int fail(const std::string& why) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 3) return fail("usage: bench_driver simple|block|encrypted IMAGE [BAUD]");
-  const std::string protocol = argv[1], image = argv[2], baud = argc > 3 ? argv[3] : "9600";
+  if (argc < 4) return fail("usage: bench_driver simple|block|encrypted default|fast IMAGE [BAUD]");
+  const std::string protocol = argv[1], mode = argv[2], image = argv[3], baud = argc > 4 ? argv[4] : "9600";
   if (protocol != "simple" && protocol != "block" && protocol != "encrypted") return fail("unknown protocol " + protocol);
+  if (mode != "default" && mode != "fast") return fail("unknown mode " + mode);
   const double baudRate = std::atof(baud.c_str());
   if (baudRate <= 0) return fail("the floor needs a paced line");
   const double intervalMs = DongleToolWindow::RECEIVE_INTERVAL_MS;
 
-  DongleLauncher dongle("bench-dongle", {"--baud", baud});
+  DongleLauncher dongle("bench-dongle", {"--baud", baud, "--reply-delay-ms", std::to_string(REPLY_DELAY_MS)});
   if (!dongle.started()) return fail("the virtual dongle did not start");
   if (!openLogFile("QORFW.log")) return fail("cannot create QORFW.log");
   FXApp app(DongleToolWindow::TITLE, "Brovanel");
@@ -120,6 +126,9 @@ int main(int argc, char** argv) {
   window->getBaudList()->setCurrentItem(1);  // 9600
   send(window, DongleToolWindow::ID_CONNECT);
   if (!window->getConnection().connected()) return fail("cannot connect to " + dongle.link);
+  // Through the menu command, as a user would, on an open port.
+  if (updateOption(UpdateOption::FastAnswers) != (mode == "fast")) send(window, DongleToolWindow::ID_FAST_ANSWERS);
+  if (updateOption(UpdateOption::FastAnswers) != (mode == "fast")) return fail("fast answers did not follow");
   window->chooseFirmwarePath = [&] { return image; };
   if (send(window, DongleToolWindow::ID_OPEN_FIRMWARE) != 1) return fail("cannot load " + image);
   if (updateOption(UpdateOption::SimpleProtocol) != (protocol == "simple"))
@@ -146,7 +155,7 @@ int main(int argc, char** argv) {
     int polls = 0;
   };
   std::map<std::string, Row> rows;  // kind, bytes out, bytes in
-  double lineTotal = 0, floorTotal = protocol == "block" ? BLOCK_PROTOCOL_PAUSE_MS / 1000 : 0;
+  double bytesTotal = 0, floorTotal = protocol == "block" ? BLOCK_PROTOCOL_PAUSE_MS / 1000 : 0;
   int pollTotal = 0;
   for (const Exchange& e : exchanges) {
     const double lineMs = (e.out + e.in) * BITS_PER_CHARACTER * 1000 / baudRate;
@@ -157,12 +166,15 @@ int main(int argc, char** argv) {
     ++row.count;
     row.lineMs = lineMs;
     row.polls = polls;
-    lineTotal += lineMs / 1000;
+    bytesTotal += lineMs / 1000;
     floorTotal += polls * intervalMs / 1000;
     pollTotal += polls;
   }
+  const double pauseMs = BITS_PER_CHARACTER * 1000 / baudRate;
+  const double lineTotal = bytesTotal + exchanges.size() * (REPLY_DELAY_MS + pauseMs) / 1000;
 
-  std::printf("== %s protocol: %s, %d exchanges\n", protocol.c_str(), image.c_str(), (int)exchanges.size());
+  std::printf("== %s protocol, %s mode: %s, %d exchanges\n", protocol.c_str(), mode.c_str(), image.c_str(),
+              (int)exchanges.size());
   std::printf("dongle: %s\n", received.empty() ? "(no transfer ended)" : received.c_str());
   std::printf("received image equals the file: %s\n", equal ? "yes" : "NO");
   std::printf("line: %s baud, %.0f bits a character = %.4f ms a byte; receive poll every %.0f ms\n", baud.c_str(),
@@ -173,8 +185,10 @@ int main(int argc, char** argv) {
     std::printf("%s %6d %8.1f %6d %10.1f\n", key.c_str(), row.count, row.lineMs, row.polls,
                 row.count * row.polls * intervalMs / 1000);
   if (protocol == "block") std::printf("%-52s %30s %10.1f\n", "pause after validate", "", BLOCK_PROTOCOL_PAUSE_MS / 1000);
-  std::printf("line time alone: %.1f s (sum of (out + in) x %.0f bits / %s baud)\n", lineTotal, BITS_PER_CHARACTER,
+  std::printf("bytes on the line: %.1f s (sum of (out + in) x %.0f bits / %s baud)\n", bytesTotal, BITS_PER_CHARACTER,
               baud.c_str());
+  std::printf("line: %.1f s (the bytes + %d exchanges x (%d ms reply delay + %.3f ms pause))\n", lineTotal,
+              (int)exchanges.size(), REPLY_DELAY_MS, pauseMs);
   std::printf("floor: %.1f s (%d polls x %.0f ms%s)\n", floorTotal, pollTotal, intervalMs,
               protocol == "block" ? " + the 1 s pause" : "");
   std::printf("wall time: %.1f s\n", wall);
@@ -185,5 +199,9 @@ int main(int argc, char** argv) {
               system, user + system, (user + system) / wall * 100);
   std::printf("tool peak memory (max RSS of the process): %.1f MiB; console text %.2f MB\n",
               after.ru_maxrss / 1024.0, consoleBytes / 1e6);
+  std::printf("result: protocol=%s mode=%s wall=%.1fs floor=%.1fs line=%.1fs wall/floor=%.3f wall/line=%.3f "
+              "cpu=%.1f%% rss=%.1fMiB image=%s\n",
+              protocol.c_str(), mode.c_str(), wall, floorTotal, lineTotal, wall / floorTotal, wall / lineTotal,
+              (user + system) / wall * 100, after.ru_maxrss / 1024.0, equal ? "equal" : "DIFFERENT");
   return equal && !received.empty() ? 0 : 1;
 }

@@ -87,4 +87,20 @@ TEST_F(WindowState, FailedConnectShowsTheErrorBoxAndStaysDisconnected) {
   }
 }
 
+// The flag is set against the store before each new window, so only a
+// window that reads the store starts right.
+TEST_F(WindowState, FastAnswersIsRememberedForTheNextWindow) {
+  for (const bool on : {true, false}) {
+    SCOPED_TRACE(on ? "on" : "off");
+    pressReturn(window->getFastAnswersCheck());
+    EXPECT_EQ(app().reg().readIntEntry("Settings", "fastAnswers", -1), on ? 1 : 0);
+    delete window;
+    setUpdateOption(UpdateOption::FastAnswers, !on);
+    window = new DongleToolWindow(&app());
+    window->create();
+    EXPECT_EQ(window->getFastAnswersCheck()->getCheck() == TRUE, on);
+    EXPECT_EQ(updateOption(UpdateOption::FastAnswers), on);
+  }
+}
+
 }  // namespace

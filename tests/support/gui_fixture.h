@@ -104,6 +104,8 @@ class WindowTest : public ::testing::Test {
   static constexpr const char* LOG = "QORFW.log";
   void SetUp() override {
     resetCoreState();
+    // The one FXApp's settings store outlives each test's window.
+    app().reg().deleteEntry("Settings", "fastAnswers");
     ASSERT_TRUE(openLogFile(LOG));
     window = new DongleToolWindow(&app());
     window->create();
