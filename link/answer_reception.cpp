@@ -29,12 +29,12 @@ void pollAnswers(ToolContext& ctx, AnswerHandler handler) {
   const int count = ctx.link.readBlock(block, READ_BLOCK_SIZE);
   for (int i = 0; i < count; ++i) {
     switch (receiveByte(block[i])) {
-      case RX_PENDING:
+      case RxResult::Pending:
         continue;
-      case RX_SHORT_OK:
+      case RxResult::ShortOk:
         printFrame(ctx, "<<< Answer\n");
         break;
-      case RX_LONG_OK: {
+      case RxResult::LongOk: {
         printFrame(ctx, "<<< Answer\n");
         uint16_t length = 0;
         uint8_t* frame = getLinkBuffer(length);
@@ -42,14 +42,14 @@ void pollAnswers(ToolContext& ctx, AnswerHandler handler) {
         answerReceived = 1;
         break;
       }
-      case RX_LONG_BAD_CHECKSUM:
+      case RxResult::LongBadChecksum:
         printFrame(ctx, "<<< Wrong checksum!\n");
         break;
-      case RX_ACK:
+      case RxResult::Ack:
         ctx.out.outputText("<<< Answer single byte ACK.\n", STYLE_RECEIVED);
         ackReceived = 1;
         break;
-      case RX_ZERO:
+      case RxResult::Zero:
         // The whole block as read, from its first byte, not just the zero.
         ctx.out.outputText("<<< Answer\n", STYLE_RECEIVED);
         ctx.out.dumpBytes(block, count, STYLE_RECEIVED);

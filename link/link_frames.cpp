@@ -19,48 +19,48 @@ uint8_t checksum(const uint8_t* bytes, int count) {
 // buffer full is not stored and reported as rejected, which leaves state and
 // count as they were; only a receiver stuck after a bad short frame or fed on
 // past a complete frame without a reset can get there.
-uint8_t store(uint8_t b) {
-  if (linkLength >= LINK_BUFFER_SIZE) return RX_REJECTED;
+RxResult store(uint8_t b) {
+  if (linkLength >= LINK_BUFFER_SIZE) return RxResult::Rejected;
   linkBuffer[linkLength++] = b;
-  return RX_PENDING;
+  return RxResult::Pending;
 }
 
-uint8_t receiveShort(uint8_t b) {
+RxResult receiveShort(uint8_t b) {
   if (linkLength != 4) return store(b);
-  if (b != FRAME_STOP) return RX_REJECTED;
+  if (b != FRAME_STOP) return RxResult::Rejected;
   linkBuffer[4] = FRAME_STOP;
   linkLength = 5;
   // A bad short frame has no code of its own; the receiver stays on it.
-  return linkBuffer[3] == (uint8_t)(linkBuffer[1] + linkBuffer[2]) ? RX_SHORT_OK : RX_REJECTED;
+  return linkBuffer[3] == (uint8_t)(linkBuffer[1] + linkBuffer[2]) ? RxResult::ShortOk : RxResult::Rejected;
 }
 
-uint8_t receiveLong(uint8_t b) {
+RxResult receiveLong(uint8_t b) {
   const uint16_t end = (uint16_t)(rxLengthField + 5);  // index of the stop byte
   switch (linkLength) {
     case 1:
       linkBuffer[1] = b;
       rxLengthField = b;
       linkLength = 2;
-      return RX_PENDING;
+      return RxResult::Pending;
     case 2:
-      if (b != rxLengthField) return RX_REJECTED;
+      if (b != rxLengthField) return RxResult::Rejected;
       linkBuffer[2] = b;
       linkLength = 3;
-      return RX_PENDING;
+      return RxResult::Pending;
     case 3:
-      if (b != FRAME_START_LONG) return RX_REJECTED;
+      if (b != FRAME_START_LONG) return RxResult::Rejected;
       linkBuffer[3] = b;
       linkLength = 4;
-      return RX_PENDING;
+      return RxResult::Pending;
     default:
       break;
   }
   if (linkLength != end) return store(b);
-  if (b != FRAME_STOP) return RX_REJECTED;
+  if (b != FRAME_STOP) return RxResult::Rejected;
   linkBuffer[end] = FRAME_STOP;
   linkLength = (uint16_t)(end + 1);
   const uint8_t sum = checksum(linkBuffer + 4, rxLengthField);
-  return linkBuffer[rxLengthField + 4] == sum ? RX_LONG_OK : RX_LONG_BAD_CHECKSUM;
+  return linkBuffer[rxLengthField + 4] == sum ? RxResult::LongOk : RxResult::LongBadChecksum;
 }
 
 }  // namespace
@@ -94,23 +94,23 @@ void resetReceiver() {
   linkLength = 0;
 }
 
-uint8_t receiveByte(uint8_t b) {
+RxResult receiveByte(uint8_t b) {
   switch (rxState) {
     case RX_IDLE:
       if (b == FRAME_START_SHORT || b == FRAME_START_LONG) {
-        if (store(b) != RX_PENDING) return RX_REJECTED;
+        if (store(b) != RxResult::Pending) return RxResult::Rejected;
         rxState = b == FRAME_START_SHORT ? RX_IN_SHORT : RX_IN_LONG;
-        return RX_PENDING;
+        return RxResult::Pending;
       }
-      if (b == FRAME_ACK) return RX_ACK;
-      if (b == 0x00) return RX_ZERO;
-      return RX_REJECTED;
+      if (b == FRAME_ACK) return RxResult::Ack;
+      if (b == 0x00) return RxResult::Zero;
+      return RxResult::Rejected;
     case RX_IN_SHORT:
       return receiveShort(b);
     case RX_IN_LONG:
       return receiveLong(b);
     default:  // not armed by any sender yet
-      return RX_REJECTED;
+      return RxResult::Rejected;
   }
 }
 

@@ -11,14 +11,14 @@ constexpr int LINK_BUFFER_SIZE = 264;
 constexpr int FRAME_DATA_OFFSET = 6;  // a long frame's data (CI field on) begins here
 
 // Result codes of receiveByte.
-enum : uint8_t {
-  RX_REJECTED = 0,
-  RX_PENDING = 1,
-  RX_ZERO = 2,
-  RX_SHORT_OK = 3,
-  RX_LONG_OK = 4,
-  RX_ACK = 5,
-  RX_LONG_BAD_CHECKSUM = 6,
+enum class RxResult : uint8_t {
+  Rejected = 0,
+  Pending = 1,
+  Zero = 2,
+  ShortOk = 3,
+  LongOk = 4,
+  Ack = 5,
+  LongBadChecksum = 6,
 };
 
 // Receiver states.
@@ -33,7 +33,7 @@ extern uint8_t rxLengthField;
 void buildLongFrame(uint8_t address, uint8_t control, const uint8_t* data, uint8_t dataLength);
 void buildShortFrame(uint8_t address, uint8_t control);
 void resetReceiver();
-uint8_t receiveByte(uint8_t b);
+RxResult receiveByte(uint8_t b);
 uint8_t* getLinkBuffer(uint16_t& length);
 // Back to the start state: empty buffer, receiver not armed.
 void resetLinkFrames();

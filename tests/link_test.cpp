@@ -35,14 +35,14 @@ Bytes longFrame(const Bytes& data) {
 const Bytes kReqUd2{0x10, 0x5B, 0xFB, 0x56, 0x16};
 const Bytes kAnswer = longFrame({0x72, 0x04, 0x03, 0x02, 0x01, 0x56, 0x0A, 0x40, 0x03, 0x2A, 0x00, 0x00, 0x00});
 
-std::vector<int> feed(const Bytes& bytes) {
-  std::vector<int> results;
+std::vector<RxResult> feed(const Bytes& bytes) {
+  std::vector<RxResult> results;
   for (uint8_t b : bytes) results.push_back(receiveByte(b));
   return results;
 }
 
-std::vector<int> pendingThen(size_t pending, int last) {
-  std::vector<int> r(pending, RX_PENDING);
+std::vector<RxResult> pendingThen(size_t pending, RxResult last) {
+  std::vector<RxResult> r(pending, RxResult::Pending);
   r.push_back(last);
   return r;
 }
@@ -51,29 +51,29 @@ TEST(Receiver, EveryFrameShapeGivesItsResult) {
   const struct {
     const char* name;
     Bytes bytes;
-    std::vector<int> results;
+    std::vector<RxResult> results;
   } cases[] = {
-      {"acknowledgement", {0xE5}, {RX_ACK}},
-      {"zero byte", {0x00}, {RX_ZERO}},
-      {"garbage before a frame start", {0x42}, {RX_REJECTED}},
-      {"short frame", kReqUd2, pendingThen(4, RX_SHORT_OK)},
-      {"short frame with a bad checksum", withByte(kReqUd2, 3, 0x57), pendingThen(4, RX_REJECTED)},
-      {"short frame without its stop byte", withByte(kReqUd2, 4, 0x17), pendingThen(4, RX_REJECTED)},
-      {"long frame", kAnswer, pendingThen(kAnswer.size() - 1, RX_LONG_OK)},
+      {"acknowledgement", {0xE5}, {RxResult::Ack}},
+      {"zero byte", {0x00}, {RxResult::Zero}},
+      {"garbage before a frame start", {0x42}, {RxResult::Rejected}},
+      {"short frame", kReqUd2, pendingThen(4, RxResult::ShortOk)},
+      {"short frame with a bad checksum", withByte(kReqUd2, 3, 0x57), pendingThen(4, RxResult::Rejected)},
+      {"short frame without its stop byte", withByte(kReqUd2, 4, 0x17), pendingThen(4, RxResult::Rejected)},
+      {"long frame", kAnswer, pendingThen(kAnswer.size() - 1, RxResult::LongOk)},
       {"long frame with a bad checksum", withByte(kAnswer, kAnswer.size() - 2, 0x00),
-       pendingThen(kAnswer.size() - 1, RX_LONG_BAD_CHECKSUM)},
+       pendingThen(kAnswer.size() - 1, RxResult::LongBadChecksum)},
       {"long frame without its stop byte", withByte(kAnswer, kAnswer.size() - 1, 0x68),
-       pendingThen(kAnswer.size() - 1, RX_REJECTED)},
-      {"long frame whose two lengths differ", truncated(withByte(kAnswer, 2, 0x10), 3), pendingThen(2, RX_REJECTED)},
-      {"long frame without its second start", truncated(withByte(kAnswer, 3, 0x10), 4), pendingThen(3, RX_REJECTED)},
+       pendingThen(kAnswer.size() - 1, RxResult::Rejected)},
+      {"long frame whose two lengths differ", truncated(withByte(kAnswer, 2, 0x10), 3), pendingThen(2, RxResult::Rejected)},
+      {"long frame without its second start", truncated(withByte(kAnswer, 3, 0x10), 4), pendingThen(3, RxResult::Rejected)},
       {"long frame carrying start and stop bytes as data", longFrame({0x68, 0x16, 0xE5, 0x10}),
-       pendingThen(11, RX_LONG_OK)},
+       pendingThen(11, RxResult::LongOk)},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     resetReceiver();
     EXPECT_EQ(feed(c.bytes), c.results) << hex(c.bytes);
-    if (c.results.back() == RX_LONG_OK || c.results.back() == RX_SHORT_OK) {
+    if (c.results.back() == RxResult::LongOk || c.results.back() == RxResult::ShortOk) {
       uint16_t length = 0;
       const uint8_t* frame = getLinkBuffer(length);
       EXPECT_EQ(hex(frame, length), hex(c.bytes));
@@ -83,9 +83,9 @@ TEST(Receiver, EveryFrameShapeGivesItsResult) {
 
 TEST(Receiver, RejectsEverythingUntilASenderArmsIt) {
   resetLinkFrames();
-  EXPECT_EQ(feed({0xE5, 0x10, 0x68, 0x00}), std::vector<int>(4, RX_REJECTED));
+  EXPECT_EQ(feed({0xE5, 0x10, 0x68, 0x00}), std::vector<RxResult>(4, RxResult::Rejected));
   resetReceiver();
-  EXPECT_EQ(receiveByte(0xE5), RX_ACK);
+  EXPECT_EQ(receiveByte(0xE5), RxResult::Ack);
 }
 
 TEST(Receiver, NeverStoresPastTheBufferWhenFedOnWithoutAReset) {
