@@ -14,6 +14,10 @@
 #include "link/telegram.h"
 #include "tests/support/fakes.h"
 
+#ifdef _WIN32
+#define mkdir(path, mode) mkdir(path)  // Windows folders have no mode bits
+#endif
+
 namespace {
 
 TEST(ParseHex, PairsOfDigitsNeverPastCapacity) {
@@ -101,6 +105,9 @@ TEST(FirmwareImage, LoadsUpToCapacityAndAFailedLoadUnloads) {
 }
 
 TEST(FirmwareImage, ALongPathIsPrintedWholeWithItsLineEnd) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows paths stop at 259 characters";
+#endif
   std::string path = ".";
   while (path.size() < 600) {
     path += "/" + std::string(100, 'd');

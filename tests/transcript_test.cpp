@@ -21,8 +21,9 @@
 
 namespace {
 
+// Text mode: a log written on Windows ends its lines with CR LF.
 std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(path);
   std::ostringstream text;
   text << in.rdbuf();
   return text.str();
