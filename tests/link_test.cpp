@@ -88,15 +88,6 @@ TEST(Receiver, RejectsEverythingUntilASenderArmsIt) {
   EXPECT_EQ(receiveByte(0xE5), RxResult::Ack);
 }
 
-TEST(Receiver, NeverStoresPastTheBufferWhenFedOnWithoutAReset) {
-  resetReceiver();
-  feed(longFrame(Bytes(250, 0x11)));
-  for (int i = 0; i < 40; ++i) receiveByte(0x11);
-  uint16_t length = 0;
-  getLinkBuffer(length);
-  EXPECT_LE(length, LINK_BUFFER_SIZE);
-}
-
 // The receive poll with answers applied, on a fake port.
 struct Poll {
   VirtualLine line;
@@ -150,15 +141,6 @@ TEST(ReceivePoll, IdentityOfAnAnswerReachesTheFields) {
   EXPECT_EQ(p.line.fields.fieldText(Field::Manufacturer), "BRV");
   EXPECT_EQ(p.line.fields.fieldText(Field::Version), "41");
   EXPECT_EQ(p.line.fields.fieldText(Field::DeviceType), "07");
-}
-
-TEST(ReceivePoll, ARejectedByteDropsTheRestOfTheBlockOnly) {
-  Poll p;
-  Bytes block{0x42, 0xE5};
-  p.receive(block);
-  EXPECT_EQ(ackReceived, 0);
-  p.receive({0xE5});
-  EXPECT_EQ(ackReceived, 1);
 }
 
 TEST(Connection, OpenResultsPassThroughAndAFailedPortIsNotLeftOpen) {
