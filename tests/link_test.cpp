@@ -124,6 +124,8 @@ TEST(ReceivePoll, AnswersMoveTheCounterAsTheyCarryIt) {
       {"no record: four more", kAnswer, "00000005", ""},
       {"protected answer too short to read", longFrame(Bytes{0x90, 0x0F, 0x00, 0x2C}), "00000001",
        "Protected answer too short.\n"},
+      {"protected answer whose identity would reach the checksum", longFrame(Bytes(25, 0x90)), "00000001",
+       "Protected answer too short.\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -132,6 +134,14 @@ TEST(ReceivePoll, AnswersMoveTheCounterAsTheyCarryIt) {
     EXPECT_EQ(p.line.fields.fieldText(Field::Counter), c.counter);
     EXPECT_NE(p.line.console.text().find(c.line), std::string::npos) << p.line.console.text();
   }
+}
+
+TEST(ReceivePoll, TwoFramesInOneReadAreEachTaken) {
+  Poll p;
+  Bytes both = kAnswer;
+  both.insert(both.end(), kAnswer.begin(), kAnswer.end());
+  p.receive(both);
+  EXPECT_EQ(p.line.fields.fieldText(Field::Counter), "00000009") << p.line.console.text();
 }
 
 TEST(ReceivePoll, IdentityOfAnAnswerReachesTheFields) {

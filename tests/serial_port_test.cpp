@@ -4,7 +4,9 @@
 // missing one and a far end that hangs up.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <pty.h>
+#include <sys/file.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -15,6 +17,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "link/platform/line_settings_posix.h"
@@ -83,6 +86,30 @@ TEST(SerialPortPosix, CarriesEveryByteValueBothWays) {
   EXPECT_EQ(hex(back), hex(bytes));
 }
 
+// More than the pty holds, to a far end that reads slowly: the write waits for
+// room within its bound (10 ms a byte) and the frame goes out whole.
+TEST(SerialPortPosix, AFrameLargerThanTheLineBufferGoesOutWhole) {
+  PtyPair pty;
+  auto port = createSerialPort();
+  ASSERT_EQ(port->open(pty.path.c_str(), 9600), SerialOpenResult::Ok);
+  std::vector<uint8_t> frame(64 * 1024, 0x55);
+  size_t drained = 0;
+  std::thread reader([&] {
+    uint8_t chunk[4096];
+    pollfd p{pty.master, POLLIN, 0};
+    while (drained < frame.size() && poll(&p, 1, 1000) > 0) {  // a writer that gave up sends no more
+      usleep(20000);
+      const ssize_t n = read(pty.master, chunk, sizeof chunk);
+      if (n <= 0) break;
+      drained += (size_t)n;
+    }
+  });
+  int count = 0;
+  EXPECT_EQ(port->write(frame.data(), (int)frame.size(), count), SerialIo::Ok);
+  EXPECT_EQ(count, (int)frame.size());
+  reader.join();
+}
+
 TEST(SerialPortPosix, MissingHeldAndHungUpPortsAreTold) {
   auto port = createSerialPort();
   EXPECT_EQ(port->open("/dev/no-such-port", 9600), SerialOpenResult::NotFound);
@@ -91,6 +118,14 @@ TEST(SerialPortPosix, MissingHeldAndHungUpPortsAreTold) {
   auto second = createSerialPort();
   EXPECT_EQ(second->open(pty.path.c_str(), 9600), SerialOpenResult::OpenFailed);
   EXPECT_FALSE(second->isOpen());
+  port->close();  // nothing of ours may hold the tty after close
+  EXPECT_EQ(second->open(pty.path.c_str(), 9600), SerialOpenResult::Ok);
+  second->close();
+  const int other = open(pty.path.c_str(), O_RDWR | O_NOCTTY);  // a program that only flocks
+  ASSERT_EQ(flock(other, LOCK_EX), 0);
+  EXPECT_EQ(port->open(pty.path.c_str(), 9600), SerialOpenResult::OpenFailed);
+  close(other);
+  ASSERT_EQ(port->open(pty.path.c_str(), 9600), SerialOpenResult::Ok);
   uint8_t buffer[8];
   int count = -1;
   EXPECT_EQ(port->read(buffer, 8, count), SerialIo::Ok);

@@ -46,7 +46,8 @@ class FakeFields : public WindowFields {
 class FakeSerialPort : public SerialPort {
  public:
   SerialOpenResult open(const char*, int baud) override {
-    open_ = openResult == SerialOpenResult::Ok;
+    // Configuring comes after opening: such a failure leaves the port open.
+    open_ = openResult != SerialOpenResult::NotFound && openResult != SerialOpenResult::OpenFailed;
     openedBaud = baud;
     return openResult;
   }
