@@ -1,74 +1,16 @@
-#include "link/com_ports.h"
-
+// The machine's serial ports on POSIX systems, through libserialport.
 #include <libserialport.h>
 
-#include <cstdlib>
 #include <cstring>
 
-char comPortNames[COM_PORT_MAX][COM_PORT_NAME_SIZE];
-int comPortCount = 0;
-
-namespace {
-
-// A name the table cannot hold whole is left out: cut short it would name
-// another device, or none.
-void addPort(const char* name, size_t length) {
-  if (length == 0 || length >= (size_t)COM_PORT_NAME_SIZE || comPortCount >= COM_PORT_MAX) return;
-  for (int i = 0; i < comPortCount; ++i)
-    if (std::strlen(comPortNames[i]) == length && std::memcmp(comPortNames[i], name, length) == 0) return;
-  std::memcpy(comPortNames[comPortCount], name, length);
-  comPortNames[comPortCount][length] = '\0';
-  ++comPortCount;
-}
+#include "link/com_ports.h"
 
 void addMachinePorts() {
   struct sp_port** list = nullptr;
   if (sp_list_ports(&list) != SP_OK || list == nullptr) return;
   for (int i = 0; list[i] != nullptr; ++i) {
     const char* name = sp_get_port_name(list[i]);
-    if (name) addPort(name, std::strlen(name));
+    if (name) addComPortName(name, std::strlen(name));
   }
   sp_free_port_list(list);
-}
-
-// Ports libserialport cannot see (pseudo-terminals of a virtual device).
-void addEnvironmentPorts() {
-  const char* paths = std::getenv("MBUS_FWTOOL_PORTS");
-  if (!paths) return;
-  while (*paths) {
-    const char* end = std::strchr(paths, ':');
-    const size_t length = end ? (size_t)(end - paths) : std::strlen(paths);
-    addPort(paths, length);
-    paths += length;
-    if (*paths == ':') ++paths;
-  }
-}
-
-// Compares the whole zero-filled entries, so COM10 sorts before COM2.
-void sortPorts() {
-  char swap[COM_PORT_NAME_SIZE];
-  for (int i = 0; i < comPortCount; ++i)
-    for (int j = i + 1; j < comPortCount; ++j)
-      if (std::memcmp(comPortNames[i], comPortNames[j], COM_PORT_NAME_SIZE) > 0) {
-        std::memcpy(swap, comPortNames[i], COM_PORT_NAME_SIZE);
-        std::memcpy(comPortNames[i], comPortNames[j], COM_PORT_NAME_SIZE);
-        std::memcpy(comPortNames[j], swap, COM_PORT_NAME_SIZE);
-      }
-}
-
-}  // namespace
-
-int enumerateComPorts() {
-  std::memset(comPortNames, 0, sizeof comPortNames);
-  comPortCount = 0;
-  addMachinePorts();
-  addEnvironmentPorts();
-  sortPorts();
-  return comPortCount;
-}
-
-const char* comPortName(int index) {
-  if (index > COM_PORT_MAX - 1) index = COM_PORT_MAX - 1;
-  if (index < 0) index = 0;
-  return comPortNames[index];
 }

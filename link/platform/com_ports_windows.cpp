@@ -3,29 +3,14 @@
 #include <windows.h>
 #include <setupapi.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <vector>
 
-char comPortNames[COM_PORT_MAX][COM_PORT_NAME_SIZE];
-int comPortCount = 0;
-
 namespace {
-
-// A name the table cannot hold whole is left out: cut short it would name
-// another device, or none.
-void addPort(const char* name, size_t length) {
-  if (length == 0 || length >= (size_t)COM_PORT_NAME_SIZE || comPortCount >= COM_PORT_MAX) return;
-  for (int i = 0; i < comPortCount; ++i)
-    if (std::strlen(comPortNames[i]) == length && std::memcmp(comPortNames[i], name, length) == 0) return;
-  std::memcpy(comPortNames[comPortCount], name, length);
-  comPortNames[comPortCount][length] = '\0';
-  ++comPortCount;
-}
 
 // The class also holds printer ports (LPTn).
 void addComPort(const char* name) {
-  if (std::strncmp(name, "COM", 3) == 0) addPort(name, std::strlen(name));
+  if (std::strncmp(name, "COM", 3) == 0) addComPortName(name, std::strlen(name));
 }
 
 void addDevicePortName(HDEVINFO devices, SP_DEVINFO_DATA& device) {
@@ -68,43 +53,9 @@ void addDosDevicePorts() {
     addComPort(&names[at]);
 }
 
-void addEnvironmentPorts() {
-  const char* paths = std::getenv("MBUS_FWTOOL_PORTS");
-  if (!paths) return;
-  while (*paths) {
-    const char* end = std::strchr(paths, ':');
-    const size_t length = end ? (size_t)(end - paths) : std::strlen(paths);
-    addPort(paths, length);
-    paths += length;
-    if (*paths == ':') ++paths;
-  }
-}
-
-// Compares the whole zero-filled entries, so COM10 sorts before COM2.
-void sortPorts() {
-  char swap[COM_PORT_NAME_SIZE];
-  for (int i = 0; i < comPortCount; ++i)
-    for (int j = i + 1; j < comPortCount; ++j)
-      if (std::memcmp(comPortNames[i], comPortNames[j], COM_PORT_NAME_SIZE) > 0) {
-        std::memcpy(swap, comPortNames[i], COM_PORT_NAME_SIZE);
-        std::memcpy(comPortNames[i], comPortNames[j], COM_PORT_NAME_SIZE);
-        std::memcpy(comPortNames[j], swap, COM_PORT_NAME_SIZE);
-      }
-}
-
 }  // namespace
 
-int enumerateComPorts() {
-  std::memset(comPortNames, 0, sizeof comPortNames);
-  comPortCount = 0;
+// SetupAPI first; the DOS device names when it lists nothing.
+void addMachinePorts() {
   if (addSetupApiPorts() == 0) addDosDevicePorts();
-  addEnvironmentPorts();
-  sortPorts();
-  return comPortCount;
-}
-
-const char* comPortName(int index) {
-  if (index > COM_PORT_MAX - 1) index = COM_PORT_MAX - 1;
-  if (index < 0) index = 0;
-  return comPortNames[index];
 }
