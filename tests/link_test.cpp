@@ -144,15 +144,6 @@ TEST(ReceivePoll, TwoFramesInOneReadAreEachTaken) {
   EXPECT_EQ(p.line.fields.fieldText(Field::Counter), "00000009") << p.line.console.text();
 }
 
-TEST(ReceivePoll, IdentityOfAnAnswerReachesTheFields) {
-  Poll p;
-  p.receive(longFrame({0x72, 0x78, 0x56, 0x34, 0x12, 0x56, 0x0A, 0x41, 0x07, 0x00}));
-  EXPECT_EQ(p.line.fields.fieldText(Field::IdNumber), "12345678");
-  EXPECT_EQ(p.line.fields.fieldText(Field::Manufacturer), "BRV");
-  EXPECT_EQ(p.line.fields.fieldText(Field::Version), "41");
-  EXPECT_EQ(p.line.fields.fieldText(Field::DeviceType), "07");
-}
-
 TEST(Connection, OpenResultsPassThroughAndAFailedPortIsNotLeftOpen) {
   for (SerialOpenResult result : {SerialOpenResult::NotFound, SerialOpenResult::OpenFailed,
                                   SerialOpenResult::SetParamsFailed, SerialOpenResult::SetTimeoutsFailed}) {
@@ -168,17 +159,6 @@ TEST(Connection, OpenResultsPassThroughAndAFailedPortIsNotLeftOpen) {
   EXPECT_EQ(line.link.connect("/dev/ttyX", 0), SerialOpenResult::Ok);
   EXPECT_EQ(line.port->openedBaud, 2400);
   EXPECT_EQ(line.fields.status, "Connected to serial [/dev/ttyX] baudrate 2400");
-}
-
-TEST(Connection, ALostPortDisconnectsAndIsReportedOnce) {
-  VirtualLine line;
-  line.port->lost = true;
-  uint8_t buffer[8];
-  EXPECT_EQ(line.link.readBlock(buffer, 8), 0);
-  EXPECT_EQ(line.link.readBlock(buffer, 8), 0);
-  EXPECT_FALSE(line.link.connected());
-  EXPECT_EQ(line.console.text(), "Serial port /dev/ttyFAKE0 lost.\n");
-  EXPECT_EQ(line.fields.status, "Serial not connected.");
 }
 
 TEST(Connection, AFrameGoesOutWholeInShortWritesOrIsReportedIncomplete) {

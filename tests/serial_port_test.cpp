@@ -62,30 +62,6 @@ struct PtyPair {
   }
 };
 
-TEST(SerialPortPosix, CarriesEveryByteValueBothWays) {
-  PtyPair pty;
-  auto port = createSerialPort();
-  ASSERT_EQ(port->open(pty.path.c_str(), 9600), SerialOpenResult::Ok);
-  std::vector<uint8_t> bytes(256);
-  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = (uint8_t)(i * 37 + 11);
-  int count = 0;
-  ASSERT_EQ(port->write(bytes.data(), (int)bytes.size(), count), SerialIo::Ok);
-  EXPECT_EQ(count, 256);
-  std::vector<uint8_t> got(256);
-  size_t n = 0;
-  while (n < got.size()) {
-    const ssize_t r = read(pty.master, got.data() + n, got.size() - n);
-    if (r <= 0) break;
-    n += (size_t)r;
-  }
-  EXPECT_EQ(hex(got), hex(bytes));
-  ASSERT_EQ(write(pty.master, bytes.data(), bytes.size()), 256);
-  std::vector<uint8_t> back(300);
-  ASSERT_EQ(port->read(back.data(), 300, count), SerialIo::Ok);
-  back.resize((size_t)count);
-  EXPECT_EQ(hex(back), hex(bytes));
-}
-
 // More than the pty holds, to a far end that reads slowly: the write waits for
 // room within its bound (10 ms a byte) and the frame goes out whole.
 TEST(SerialPortPosix, AFrameLargerThanTheLineBufferGoesOutWhole) {

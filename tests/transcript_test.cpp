@@ -1,7 +1,7 @@
-// Whole console and log transcripts, byte for byte, of requests and of every
-// update protocol against the virtual dongle in virtual time: clean lines,
-// a faulty line (lost, corrupted and stray answers) and a dongle that falls
-// silent. The references in tests/golden were recorded from a reviewed run;
+// Whole console and log transcripts, byte for byte and with the console's
+// colours, of requests and of every update protocol against the virtual
+// dongle in virtual time: clean lines, a faulty line (lost, corrupted and
+// stray answers) and a dongle that falls silent. The references in tests/golden were recorded from a reviewed run;
 // the 200-byte images end on a block whose length is 8 mod 16, so a wrong
 // rounding of the encrypted length shows. MBUS_RECORD_TRANSCRIPTS=1 rewrites
 // the references after a deliberate change.
@@ -144,11 +144,13 @@ TEST(Transcripts, ConsoleLogAndFieldsMatchTheReferenceByteForByte) {
       std::ofstream(golden + s.name + ".console", std::ios::binary) << line.console.text();
       std::ofstream(golden + s.name + ".log", std::ios::binary) << readFile(log);
       std::ofstream(golden + s.name + ".result", std::ios::binary) << resultText(line, results);
+      std::ofstream(golden + s.name + ".styles", std::ios::binary) << line.console.styles();
       continue;
     }
     expectSameText(readFile(golden + s.name + ".console"), line.console.text(), "console");
     expectSameText(readFile(golden + s.name + ".log"), readFile(log), "log");
     expectSameText(readFile(golden + s.name + ".result"), resultText(line, results), "result");
+    expectSameText(readFile(golden + s.name + ".styles"), line.console.styles(), "console styles");
   }
 }
 

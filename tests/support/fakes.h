@@ -21,7 +21,13 @@ class FakeConsole : public ConsoleView {
   }
   void scrollToEnd() override {}
   const std::string& text() const { return text_; }
-  const std::string& styles() const { return styles_; }  // one digit per character
+  // The style of each character as a digit, line ends kept, so it diffs by line.
+  std::string styles() const {
+    std::string s = styles_;
+    for (size_t i = 0; i < s.size(); ++i)
+      if (text_[i] == '\n') s[i] = '\n';
+    return s;
+  }
 
  private:
   std::string text_, styles_;
@@ -63,7 +69,6 @@ class FakeSerialPort : public SerialPort {
     return SerialIo::Ok;
   }
   SerialIo write(const uint8_t* bytes, int length, int& count) override {
-    ++writeCalls;
     count = length < takePerWrite ? length : takePerWrite;
     if (lost) return SerialIo::Gone;
     written.insert(written.end(), bytes, bytes + count);
@@ -77,7 +82,6 @@ class FakeSerialPort : public SerialPort {
   std::vector<uint8_t> written;
   std::function<void(const uint8_t*, int)> onWrite;
   int takePerWrite = 1 << 20;
-  int writeCalls = 0;
   bool lost = false;
   int openedBaud = 0;
 

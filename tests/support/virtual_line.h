@@ -31,13 +31,11 @@ class VirtualPump : public EventPump {
 // A progress view whose Cancel is pressed once `cancelAfterPolls` polls have run.
 class FakeProgress : public ProgressView {
  public:
-  void start(const char*, unsigned total) override { totalUnits = total; }
-  void update(const std::string& step, unsigned done) override { lastStep = step, unitsDone = done; }
+  void start(const char*, unsigned) override {}
+  void update(const std::string&, unsigned) override {}
   bool cancelRequested() override { return cancel; }
   void finish() override { finished = true; }
   bool cancel = false, finished = false;
-  unsigned totalUnits = 0, unitsDone = 0;
-  std::string lastStep;
 };
 
 struct VirtualLine {
