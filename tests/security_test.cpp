@@ -216,4 +216,17 @@ TEST(TelegramProtection, TamperedAnswersAreRefusedUndecrypted) {
   }
 }
 
+// A right MAC over an area that does not decrypt to 2F 2F is still refused.
+TEST(TelegramProtection, AnAreaWithoutBothFillBytesIsRefused) {
+  Bytes app = vdongle::protectFromMeter(kTplHeader, Bytes(40, 0x5C), kCounter, kId, kKey);
+  uint8_t encKey[16];
+  ASSERT_TRUE(vdongle::deriveKey(kKey, vdongle::EncFromMeter, kCounter, kId, encKey));
+  ASSERT_TRUE(vdongle::aesCbc(false, encKey, app.data() + kAreaOffset, 48));
+  app[kAreaOffset + 1] = 0x00;
+  ASSERT_TRUE(vdongle::aesCbc(true, encKey, app.data() + kAreaOffset, 48));
+  remac(app);
+  NullTrace trace;
+  EXPECT_FALSE(telegramDecrypt(trace, app.data(), (uint32_t)app.size(), kId, kKey));
+}
+
 }  // namespace
