@@ -78,6 +78,12 @@ void faulty(vdongle::DongleConfig& c) {
   c.faults.seed = 7;
 }
 
+// Acknowledgements 2.5 s late: some come after the wait gave up, during the next exchange.
+void late(vdongle::DongleConfig& c) {
+  c.faults.lateAck = 0.5;
+  c.faults.seed = 3;
+}
+
 Configure silentAfter(int64_t telegrams) {
   return [=](vdongle::DongleConfig& c) { c.faults.silentAfter = telegrams; };
 }
@@ -126,6 +132,8 @@ const Scenario kScenarios[] = {
     {"block-700-silent", silentAfter(6), update(700, plainBlocks, false)},
     {"simple-700-silent", silentAfter(3), update(700, simple, false)},
     {"two-enc-runs", nullptr, update(200, nullptr, false, 2)},
+    {"enc-700-late", late, update(700, nullptr, false)},
+    {"block-700-late", late, update(700, plainBlocks, false)},
 };
 
 TEST(Transcripts, ConsoleLogAndFieldsMatchTheReferenceByteForByte) {

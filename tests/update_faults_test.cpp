@@ -49,14 +49,16 @@ const Fault kFaults[] = {
     {"cancelled", [](vdongle::DongleConfig&) {}, Ends::Cancelled, always, 300},
 };
 
+// 640 bytes: five whole blocks (no short last one), three chunks and a short fourth.
 const struct {
   const char* name;
   UpdateOption option;
   bool on;
+  unsigned units;  // blocks or chunks, as the progress view counts them
 } kProtocols[] = {
-    {"encrypted", UpdateOption::Encryption, true},
-    {"block", UpdateOption::Encryption, false},
-    {"simple", UpdateOption::SimpleProtocol, true},
+    {"encrypted", UpdateOption::Encryption, true, 5},
+    {"block", UpdateOption::Encryption, false, 5},
+    {"simple", UpdateOption::SimpleProtocol, true, 4},
 };
 
 // The longest any protocol may wait before it gives up: 5 sends of 11000
@@ -81,12 +83,13 @@ TEST(UpdateFaults, EveryProtocolRidesOutABadLineAndStopsCleanlyOnADeadOne) {
       };
       setUpdateOption(protocol.option, protocol.on);
       setUpdateOption(UpdateOption::FastAnswers, fast);
-      const std::vector<uint8_t> image = line.loadImage(700);
+      const std::vector<uint8_t> image = line.loadImage(640);
       const UpdateResult result = runFirmwareUpdate(line.ctx);
       writtenAtEnd = line.port->written.size();
       line.idle();
       const std::string& text = line.console.text();
       EXPECT_TRUE(line.progress.finished);
+      EXPECT_EQ(line.progress.total, protocol.units);
       EXPECT_GT(fault.happened(line.engine.stats()), 0u) << "the fault never happened";
       EXPECT_EQ(line.port->written.size(), writtenAtEnd) << "sent after the end";
       switch (fault.ends) {

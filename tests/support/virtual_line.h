@@ -31,11 +31,12 @@ class VirtualPump : public EventPump {
 // A progress view whose Cancel is pressed once `cancelAfterPolls` polls have run.
 class FakeProgress : public ProgressView {
  public:
-  void start(const char*, unsigned) override {}
+  void start(const char*, unsigned units) override { total = units; }
   void update(const std::string&, unsigned) override {}
   bool cancelRequested() override { return cancel; }
   void finish() override { finished = true; }
   bool cancel = false, finished = false;
+  unsigned total = 0;
 };
 
 struct VirtualLine {
