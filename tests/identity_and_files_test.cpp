@@ -37,19 +37,6 @@ TEST(ParseHex, PairsOfDigitsNeverPastCapacity) {
   }
 }
 
-TEST(Manufacturer, EveryLetterTripleSurvivesEncodingAndDecoding) {
-  EXPECT_EQ(encodeManufacturer("BRV"), 0x0A56);  // as the meter's header carries it
-  for (char a = 'A'; a <= 'Z'; ++a) {
-    const char text[4] = {a, (char)('Z' - (a - 'A')), (char)('A' + (a - 'A') * 7 % 26), 0};
-    char back[4] = {};
-    ASSERT_TRUE(decodeManufacturer((uint16_t)encodeManufacturer(text), back));
-    EXPECT_STREQ(back, text);
-  }
-  char untouched[4] = "XYZ";
-  EXPECT_FALSE(decodeManufacturer(0x8001, untouched));
-  EXPECT_STREQ(untouched, "XYZ");
-}
-
 TEST(IdentityFields, FieldsFillTheStoresInTelegramOrder) {
   FakeFields fields;
   fields.setFieldText(Field::IdNumber, "12345678");

@@ -81,13 +81,6 @@ TEST(Receiver, EveryFrameShapeGivesItsResult) {
   }
 }
 
-TEST(Receiver, RejectsEverythingUntilASenderArmsIt) {
-  resetLinkFrames();
-  EXPECT_EQ(feed({0xE5, 0x10, 0x68, 0x00}), std::vector<RxResult>(4, RxResult::Rejected));
-  resetReceiver();
-  EXPECT_EQ(receiveByte(0xE5), RxResult::Ack);
-}
-
 // The receive poll with answers applied, on a fake port.
 struct Poll {
   VirtualLine line;

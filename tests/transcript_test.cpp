@@ -34,15 +34,9 @@ void expectSameText(const std::string& expected, const std::string& actual, cons
   if (expected == actual) return;
   std::istringstream e(expected), a(actual);
   std::string el, al;
-  for (int line = 1;; ++line) {
-    const bool me = (bool)std::getline(e, el), ma = (bool)std::getline(a, al);
-    if (!me && !ma) break;
-    if (el != al || me != ma) {
-      ADD_FAILURE() << what << " differs at line " << line << "\n expected: " << el << "\n   actual: " << al;
-      return;
-    }
-  }
-  ADD_FAILURE() << what << " differs in its line ends";
+  int line = 1;
+  while (std::getline(e, el) && std::getline(a, al) && el == al) ++line;
+  ADD_FAILURE() << what << " differs at line " << line << "\n expected: " << el << "\n   actual: " << al;
 }
 
 std::string resultText(VirtualLine& line, const std::vector<UpdateResult>& results) {
