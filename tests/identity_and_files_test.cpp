@@ -4,7 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
+#include <fstream>
 #include <string>
 
 #include "app/config_file.h"
@@ -55,11 +55,7 @@ TEST(IdentityFields, FieldsFillTheStoresInTelegramOrder) {
   EXPECT_EQ(invocationCounter, 0u);
 }
 
-void writeFile(const char* path, const std::string& text) {
-  FILE* f = std::fopen(path, "wb");
-  std::fwrite(text.data(), 1, text.size(), f);
-  std::fclose(f);
-}
+void writeFile(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
 TEST(ConfigFile, LinesLoseTheirLastCharacterAndCrLfCountsAsOne) {
   writeFile("QORconfig.txt", "ABC\r\n01020304\n40\n03\nKEY\nx");
@@ -102,7 +98,7 @@ TEST(FirmwareImage, ALongPathIsPrintedWholeWithItsLineEnd) {
     ::mkdir(path.c_str(), 0755);
   }
   path += "/image.cfw";
-  writeFile(path.c_str(), "abc");
+  writeFile(path, "abc");
   FakeConsole console;
   Output out(&console);
   ASSERT_TRUE(openLogFile("long-path.log"));
@@ -110,11 +106,7 @@ TEST(FirmwareImage, ALongPathIsPrintedWholeWithItsLineEnd) {
   closeLogFile();
   const std::string line = "Read 3 bytes from file " + path + "\n";
   EXPECT_EQ(console.text(), line);
-  FILE* log = std::fopen("long-path.log", "rb");
-  char text[1024] = {};
-  std::fread(text, 1, sizeof text - 1, log);
-  std::fclose(log);
-  EXPECT_EQ(std::string(text), line);
+  EXPECT_EQ(readText("long-path.log"), line);
 }
 
 }  // namespace

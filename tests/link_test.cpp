@@ -12,25 +12,15 @@
 #include "link/connection.h"
 #include "link/link_frames.h"
 #include "tests/support/virtual_line.h"
+#include "virtual-dongle/dongle_frames.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-// A long frame built here, by hand, so the receiver is not checked against
-// the tool's own builder.
-Bytes longFrame(const Bytes& data) {
-  const uint8_t l = (uint8_t)(data.size() + 2);
-  Bytes f(data.size() + 6);
-  const uint8_t header[6] = {0x68, l, l, 0x68, 0x08, 0x01};
-  std::copy(header, header + 6, f.begin());
-  std::copy(data.begin(), data.end(), f.begin() + 6);
-  uint8_t cs = 0;
-  for (size_t i = 4; i < f.size(); ++i) cs = (uint8_t)(cs + f[i]);
-  f.push_back(cs);
-  f.push_back(0x16);
-  return f;
-}
+// Long frames from the dongle's framing, so the receiver is not checked
+// against the tool's own builder.
+Bytes longFrame(const Bytes& data) { return vdongle::buildLongFrame(0x08, 0x01, data); }
 
 const Bytes kReqUd2{0x10, 0x5B, 0xFB, 0x56, 0x16};
 const Bytes kAnswer = longFrame({0x72, 0x04, 0x03, 0x02, 0x01, 0x56, 0x0A, 0x40, 0x03, 0x2A, 0x00, 0x00, 0x00});

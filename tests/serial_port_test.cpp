@@ -15,7 +15,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -112,10 +111,7 @@ TEST(SerialPortPosix, MissingHeldAndHungUpPortsAreTold) {
   EXPECT_EQ(port->write(buffer, 8, count), SerialIo::Gone);
 }
 
-std::string slurp(const std::string& path) {
-  std::ifstream in(path);
-  return in ? std::string(std::istreambuf_iterator<char>(in), {}) : "(none)";
-}
+std::string slurp(const std::string& path) { return access(path.c_str(), F_OK) == 0 ? readText(path) : "(none)"; }
 
 std::string lockText(pid_t pid) {
   char text[16];

@@ -21,14 +21,6 @@
 
 namespace {
 
-// Text mode: a log written on Windows ends its lines with CR LF.
-std::string readFile(const std::string& path) {
-  std::ifstream in(path);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 // The first differing line, so a failure shows where, not 60 kB of text.
 void expectSameText(const std::string& expected, const std::string& actual, const std::string& what) {
   if (expected == actual) return;
@@ -144,15 +136,15 @@ TEST(Transcripts, ConsoleLogAndFieldsMatchTheReferenceByteForByte) {
     closeLogFile();
     if (std::getenv("MBUS_RECORD_TRANSCRIPTS")) {  // after a deliberate change: review the diff
       std::ofstream(golden + s.name + ".console", std::ios::binary) << line.console.text();
-      std::ofstream(golden + s.name + ".log", std::ios::binary) << readFile(log);
+      std::ofstream(golden + s.name + ".log", std::ios::binary) << readText(log);
       std::ofstream(golden + s.name + ".result", std::ios::binary) << resultText(line, results);
       std::ofstream(golden + s.name + ".styles", std::ios::binary) << line.console.styles();
       continue;
     }
-    expectSameText(readFile(golden + s.name + ".console"), line.console.text(), "console");
-    expectSameText(readFile(golden + s.name + ".log"), readFile(log), "log");
-    expectSameText(readFile(golden + s.name + ".result"), resultText(line, results), "result");
-    expectSameText(readFile(golden + s.name + ".styles"), line.console.styles(), "console styles");
+    expectSameText(readText(golden + s.name + ".console"), line.console.text(), "console");
+    expectSameText(readText(golden + s.name + ".log"), readText(log), "log");
+    expectSameText(readText(golden + s.name + ".result"), resultText(line, results), "result");
+    expectSameText(readText(golden + s.name + ".styles"), line.console.styles(), "console styles");
   }
 }
 

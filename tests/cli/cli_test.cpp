@@ -14,12 +14,12 @@
 
 #include "app/cli/cli_options.h"
 #include "app/cli/terminal_front.h"
+#include "tests/support/fakes.h"
 #include "virtual-dongle/dongle_launcher.h"
 
 namespace {
 
 std::string built(const std::string& name) { return std::string(getenv("MBUS_BUILD_DIR")) + "/" + name; }
-std::string readText(const std::string& path) { return (std::stringstream() << std::ifstream(path).rdbuf()).str(); }
 bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 std::string lastLine(std::string text) {
   while (!text.empty() && text.back() == '\n') text.pop_back();
@@ -34,7 +34,6 @@ TEST(CliOptions, EveryValueIsCheckedAndEveryFieldHasItsSource) {
       {"OptionWithoutValueIsRefused", {"a.cfw", "--port"}, false, "--port needs a value"},
       {"ShortKeyIsRefused", {"--key", "5A17C3E9", "a.cfw"}, false, "--key must be 32 hex digits"},
       {"NonHexKeyIsRefused", {"--key=5A17C3E90B4D62F8A1C07E3B9D2F4A6G", "a.cfw"}, false, "--key must be 32 hex"},
-      {"SevenDigitCounterIsRefused", {"--counter", "0000001", "a.cfw"}, false, "--counter must be 8 hex digits"},
       {"LowercaseManufacturerIsRefused", {"--manufacturer", "brv", "--req-ud2"}, false, "must be 3 capital letters"},
       {"OddBaudIsRefused", {"-b", "4800", "a.cfw"}, false, "--baud must be 2400 or 9600"},
       {"UnknownProtocolIsRefused", {"--protocol", "fast", "a.cfw"}, false, "--protocol must be encrypted, block or"},

@@ -21,8 +21,9 @@ class PortChoice : public WindowTest {
     WindowTest::SetUp();
     FXListBox* ports = window->getPortList();
     const std::string chosen = ports->getItemText(ports->getCurrentItem()).text();
-    EXPECT_LT(std::string(ports->getItemText(ports->findItem("/tmp/zz1")).text()),
-              std::string(ports->getItemText(ports->findItem("/tmp/zz2")).text()));
+    // Byte order of the whole names: zz1, zz10, zz2.
+    EXPECT_LT(ports->findItem("/tmp/zz1"), ports->findItem("/tmp/zz10"));
+    EXPECT_LT(ports->findItem("/tmp/zz10"), ports->findItem("/tmp/zz2"));
     WindowTest::TearDown();
     return chosen;
   }

@@ -1,11 +1,13 @@
 // Fakes of the tool's outside doors, so the protocol core runs headless, and
 // helpers that print bytes as hex on a mismatch.
 #pragma once
+#include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <deque>
+#include <fstream>
 #include <functional>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -60,13 +62,10 @@ class FakeSerialPort : public SerialPort {
   void close() override { open_ = false; }
   bool isOpen() const override { return open_; }
   SerialIo read(uint8_t* buffer, int capacity, int& count) override {
-    count = 0;
-    if (lost) return SerialIo::Gone;
-    while (count < capacity && !incoming.empty()) {
-      buffer[count++] = incoming.front();
-      incoming.pop_front();
-    }
-    return SerialIo::Ok;
+    count = lost ? 0 : (int)std::min(incoming.size(), (size_t)capacity);
+    std::copy_n(incoming.begin(), count, buffer);
+    incoming.erase(incoming.begin(), incoming.begin() + count);
+    return lost ? SerialIo::Gone : SerialIo::Ok;
   }
   SerialIo write(const uint8_t* bytes, int length, int& count) override {
     count = length < takePerWrite ? length : takePerWrite;
@@ -90,15 +89,16 @@ class FakeSerialPort : public SerialPort {
 };
 
 inline std::string hex(const uint8_t* bytes, size_t n) {
+  static const char digits[] = "0123456789ABCDEF";
   std::string s;
-  char item[4];
-  for (size_t i = 0; i < n; ++i) {
-    std::snprintf(item, sizeof item, "%02X ", bytes[i]);
-    s += item;
-  }
+  for (size_t i = 0; i < n; ++i) s += {digits[bytes[i] >> 4], digits[bytes[i] & 15], ' '};
   return s;
 }
 inline std::string hex(const std::vector<uint8_t>& bytes) { return hex(bytes.data(), bytes.size()); }
+
+// A whole file, "" if there is none; text mode, so a log written on Windows
+// reads with the line ends of the console.
+inline std::string readText(const std::string& path) { return (std::stringstream() << std::ifstream(path).rdbuf()).str(); }
 
 // Corruption helpers for frames.
 inline std::vector<uint8_t> withByte(std::vector<uint8_t> frame, size_t index, uint8_t value) {

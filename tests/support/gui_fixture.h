@@ -8,14 +8,13 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <fstream>
 #include <functional>
-#include <sstream>
 #include <string>
 
 #include "app/main_window.h"
 #include "firmware/firmware_update.h"
 #include "interfaces/log_file.h"
+#include "tests/support/fakes.h"
 
 namespace gui {
 
@@ -89,13 +88,6 @@ inline void pressReturn(FXWindow* item) {
   ev.code = KEY_Return;
   item->handle(item, FXSEL(SEL_KEYPRESS, 0), &ev);
   item->handle(item, FXSEL(SEL_KEYRELEASE, 0), &ev);
-}
-
-inline std::string readText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
 }
 
 // Each test builds the window over a fresh core, with the log in its folder.

@@ -1,6 +1,6 @@
 #include "tests/support/virtual_line.h"
 
-#include <cstdio>
+#include <fstream>
 
 #include "commands/identity_fields.h"
 #include "commands/meter_answers.h"
@@ -63,13 +63,7 @@ void VirtualLine::idle(int count) {
 std::vector<uint8_t> VirtualLine::loadImage(size_t n) {
   std::vector<uint8_t> bytes(n);
   for (size_t i = 0; i < n; ++i) bytes[i] = (uint8_t)(i * 7 + 3);
-  FILE* file = std::fopen("image.cfw", "wb");
-  if (file) {
-    std::fwrite(bytes.data(), 1, n, file);
-    std::fclose(file);
-  }
+  std::ofstream("image.cfw", std::ios::binary).write((const char*)bytes.data(), (std::streamsize)n);
   loadFirmwareFile("image.cfw", out);
   return bytes;
 }
-
-std::vector<vdongle::CompletedTransfer> VirtualLine::completed() { return engine.takeCompleted(); }

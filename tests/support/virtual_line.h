@@ -48,8 +48,6 @@ struct VirtualLine {
   void idle(int polls = 250);
   // Writes an image of n bytes (byte i is i * 7 + 3) to image.cfw and loads it.
   std::vector<uint8_t> loadImage(size_t n);
-  // The images the dongle took whole (activate or upgrade start) so far.
-  std::vector<vdongle::CompletedTransfer> completed();
 
   FakeConsole console;
   Output out{&console};
