@@ -133,6 +133,7 @@ TEST(UpdateFaults, EveryProtocolRidesOutABadLineAndStopsCleanlyOnADeadOne) {
         case Ends::PortLost:
           EXPECT_EQ(result, UpdateResult::PortLost);
           EXPECT_NE(text.find("Serial port /dev/ttyFAKE0 lost.\n"), std::string::npos);
+          EXPECT_EQ(text.find("lost."), text.rfind("lost.")) << "a lost port is told once";
           break;
         case Ends::Cancelled:
           EXPECT_EQ(result, UpdateResult::Cancelled);
