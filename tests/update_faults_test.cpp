@@ -11,6 +11,7 @@
 #include "commands/identity_fields.h"
 #include "firmware/firmware_image.h"
 #include "firmware/firmware_update.h"
+#include "firmware/update_sequence.h"
 #include "tests/support/virtual_line.h"
 
 namespace {
@@ -47,11 +48,11 @@ struct Fault {
 uint64_t always(const vdongle::DongleStats&) { return 1; }
 uint64_t lateAcks(const vdongle::DongleStats& s) { return s.acksLate; }
 
-// Just past a wait, an acknowledgement arrives during the next exchange.
-std::function<void(vdongle::DongleConfig&)> lateBy(uint64_t us) {
-  return [us](vdongle::DongleConfig& c) {
+// 10 ms past a wait of `polls`, an acknowledgement arrives during the next exchange.
+std::function<void(vdongle::DongleConfig&)> justPast(int polls) {
+  return [polls](vdongle::DongleConfig& c) {
     c.faults.lateAck = 0.3;
-    c.faults.lateAckUs = us;
+    c.faults.lateAckUs = (uint64_t)polls * VirtualLine::POLL_US + 10000;
   };
 }
 
@@ -62,8 +63,8 @@ const Fault kFaults[] = {
     {"corrupted answers", [](vdongle::DongleConfig& c) { c.faults.corrupt = 0.4; }, Ends::Finished,
      // The simple protocol asks for no answers.
      [](const vdongle::DongleStats& s) { return s.answersSent ? s.answersCorrupted : 1; }},
-    {"acknowledgements just past a plain block's wait", lateBy(2010000), Ends::Finished, lateAcks},
-    {"acknowledgements just past an encrypted block's wait", lateBy(8010000), Ends::Finished, lateAcks},
+    {"acknowledgements just past a plain block's wait", justPast(CHUNK_ACK_BUDGET), Ends::Finished, lateAcks},
+    {"acknowledgements just past an encrypted block's wait", justPast(ENCRYPTED_BLOCK_ACK_BUDGET), Ends::Finished, lateAcks},
     {"stray bytes", [](vdongle::DongleConfig& c) { c.faults.stray = 0.4; }, Ends::Finished,
      [](const vdongle::DongleStats& s) { return s.strayBytes; }},
     {"dongle falls silent", [](vdongle::DongleConfig& c) { c.faults.silentAfter = 4; }, Ends::NoAnswer, always},
@@ -130,11 +131,13 @@ TEST(UpdateFaults, EveryProtocolRidesOutABadLineAndStopsCleanlyOnADeadOne) {
           EXPECT_NE(text.find("No answer from the dongle at "), std::string::npos);
           EXPECT_LT(line.nowUs, kGiveUpBoundUs);
           break;
-        case Ends::PortLost:
+        case Ends::PortLost: {
           EXPECT_EQ(result, UpdateResult::PortLost);
-          EXPECT_NE(text.find("Serial port /dev/ttyFAKE0 lost.\n"), std::string::npos);
-          EXPECT_EQ(text.find("lost."), text.rfind("lost.")) << "a lost port is told once";
+          const std::string lost = "Serial port /dev/ttyFAKE0 lost.\n";
+          EXPECT_NE(text.find(lost), std::string::npos);
+          EXPECT_EQ(text.find(lost), text.rfind(lost)) << "a lost port is told once";
           break;
+        }
         case Ends::Cancelled:
           EXPECT_EQ(result, UpdateResult::Cancelled);
           EXPECT_NE(text.find("Firmware update cancelled at "), std::string::npos);

@@ -62,10 +62,12 @@ class FakeSerialPort : public SerialPort {
   void close() override { open_ = false; }
   bool isOpen() const override { return open_; }
   SerialIo read(uint8_t* buffer, int capacity, int& count) override {
-    count = lost ? 0 : (int)std::min(incoming.size(), (size_t)capacity);
+    count = 0;
+    if (lost) return SerialIo::Gone;
+    count = (int)std::min(incoming.size(), (size_t)capacity);
     std::copy_n(incoming.begin(), count, buffer);
     incoming.erase(incoming.begin(), incoming.begin() + count);
-    return lost ? SerialIo::Gone : SerialIo::Ok;
+    return SerialIo::Ok;
   }
   SerialIo write(const uint8_t* bytes, int length, int& count) override {
     count = length < takePerWrite ? length : takePerWrite;

@@ -10,7 +10,7 @@
 void VirtualPump::runPending() { line_.tick(); }
 
 void VirtualPump::pumpEvents() {
-  line_.nowUs += 2000;
+  line_.nowUs += VirtualLine::POLL_US;
   line_.portInput();
   line_.tick();
   ++line_.polls;

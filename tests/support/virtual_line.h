@@ -40,6 +40,7 @@ class FakeProgress : public ProgressView {
 };
 
 struct VirtualLine {
+  static constexpr uint64_t POLL_US = 2000;  // one turn of the pump
   explicit VirtualLine(const vdongle::DongleConfig& config = dongleConfig());
   static vdongle::DongleConfig dongleConfig();  // the defaults at 9600 baud
 
