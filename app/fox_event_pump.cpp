@@ -9,7 +9,7 @@ void FoxEventPump::runPending() {
   if (!app_) return;
   app_->forceRefresh();
   app_->flush(false);
-  app_->runModalWhileEvents(NULL);
+  app_->runModalWhileEvents(modal_);
 }
 
 void FoxEventPump::pumpEvents() {

@@ -4,6 +4,8 @@
 
 #include "app/about_box.h"
 #include "app/config_file.h"
+#include "app/front/field_rules.h"
+#include "app/front/front_texts.h"
 #include "app/update_progress.h"
 #include "commands/identity_fields.h"
 #include "commands/link_requests.h"
@@ -20,11 +22,16 @@ FXDEFMAP(DongleToolWindow) DongleToolWindowMap[] = {
   FXMAPFUNC(SEL_COMMAND, DongleToolWindow::ID_REQ_UD2,         DongleToolWindow::onCmdReqUd2),
   FXMAPFUNCS(SEL_COMMAND, DongleToolWindow::ID_ENCRYPTION,     DongleToolWindow::ID_SKIP_BLOCK_15,
                                                                DongleToolWindow::onCmdOption),
+  FXMAPFUNCS(SEL_UPDATE,  DongleToolWindow::ID_ENCRYPTION,     DongleToolWindow::ID_SKIP_BLOCK_15,
+                                                               DongleToolWindow::onUpdOption),
   FXMAPFUNC(SEL_TIMEOUT, DongleToolWindow::ID_RECEIVE_TIMER,   DongleToolWindow::onReceiveTimeout),
   FXMAPFUNC(SEL_COMMAND, DongleToolWindow::ID_FAST_ANSWERS,    DongleToolWindow::onCmdFastAnswers),
+  FXMAPFUNC(SEL_UPDATE,  DongleToolWindow::ID_FAST_ANSWERS,    DongleToolWindow::onUpdFastAnswers),
   FXMAPFUNC(SEL_IO_READ, DongleToolWindow::ID_PORT_INPUT,      DongleToolWindow::onPortInput),
   FXMAPFUNCS(SEL_COMMAND, DongleToolWindow::ID_FONT_1,         DongleToolWindow::ID_FONT_4,
                                                                DongleToolWindow::onCmdFont),
+  FXMAPFUNCS(SEL_UPDATE,  DongleToolWindow::ID_FONT_1,         DongleToolWindow::ID_FONT_4,
+                                                               DongleToolWindow::onUpdFont),
   FXMAPFUNC(SEL_COMMAND, DongleToolWindow::ID_RESET_OUTPUT,    DongleToolWindow::onCmdResetOutput),
   FXMAPFUNC(SEL_COMMAND, DongleToolWindow::ID_CONNECT,         DongleToolWindow::onCmdConnect),
   FXMAPFUNC(SEL_COMMAND, DongleToolWindow::ID_DISCONNECT,      DongleToolWindow::onCmdDisconnect),
@@ -53,28 +60,11 @@ namespace {
 
 const char* const SETTINGS = "Settings";  // section and key in the toolkit's settings store
 const char* const FAST_ANSWERS = "fastAnswers";
-const char* const DEFAULT_MANUFACTURER = "BRV";
-const char* const DEFAULT_ID_NUMBER = "01020304";
-const char* const DEFAULT_VERSION = "40";
-const char* const DEFAULT_DEVICE_TYPE = "03";
-const char* const DEFAULT_KEY = "5A17C3E90B4D62F8A1C07E3B9D2F4A68";
-const char* const START_COUNTER = "00000001";
 
 const FXuint FIELD_OPTS = TEXTFIELD_LIMITED | FRAME_SUNKEN | FRAME_THICK;
 const FXuint BUTTON_OPTS = FRAME_RAISED | FRAME_THICK;
 
-std::string connectErrorText(SerialOpenResult result, const std::string& portName) {
-  switch (result) {
-    case SerialOpenResult::Ok: break;
-    case SerialOpenResult::NoPortSelected: return "Serial Error\nNo COM port selected.";
-    case SerialOpenResult::NotFound: return "Serial Error\nCOM port " + portName + " not found";
-    case SerialOpenResult::OpenFailed: return "Serial Error\nError opening COM port " + portName;
-    case SerialOpenResult::GetParamsFailed: return "Serial Error\nError getting serial parameters.";
-    case SerialOpenResult::SetParamsFailed: return "Serial Error\nError setting serial parameters.";
-    case SerialOpenResult::SetTimeoutsFailed: return "Serial Error\nError setting timeouts.";
-  }
-  return "";
-}
+FXint fieldWidth(Field field) { return fieldRule(field).width; }
 
 FXFont* startupFont(FXApp* app) {
   return new FXFont(app, "Terminal", 11, FXFont::Normal, FXFont::Straight, FONTENCODING_DEFAULT,
@@ -150,10 +140,11 @@ void DongleToolWindow::buildWidgets() {
   row = new FXHorizontalFrame(identificationGroup, rowOpts, 0, 0, 0, 0, 4, 4, 4, 4, 4, 4);
   FXMatrix* matrix = new FXMatrix(row, 6, MATRIX_BY_COLUMNS, 0, 0, 0, 0, 5, 5, 5, 5, 4, 4);
   new FXLabel(matrix, "meter address:", NULL, LABEL_NORMAL, 0, 0, 0, 0, 0, 0, 0, 0);
-  manufacturerField = new FXTextField(matrix, 3, NULL, 0, FIELD_OPTS | LAYOUT_FIX_WIDTH, 0, 0, 30, 0, 0, 0, 0, 0);
-  idNumberField = new FXTextField(matrix, 8, NULL, 0, FIELD_OPTS, 0, 0, 0, 0, 0, 0, 0, 0);
-  versionField = new FXTextField(matrix, 2, NULL, 0, FIELD_OPTS, 0, 0, 0, 0, 0, 0, 0, 0);
-  deviceTypeField = new FXTextField(matrix, 2, NULL, 0, FIELD_OPTS, 0, 0, 0, 0, 0, 0, 0, 0);
+  manufacturerField = new FXTextField(matrix, fieldWidth(Field::Manufacturer), NULL, 0, FIELD_OPTS | LAYOUT_FIX_WIDTH,
+                                      0, 0, 30, 0, 0, 0, 0, 0);
+  idNumberField = new FXTextField(matrix, fieldWidth(Field::IdNumber), NULL, 0, FIELD_OPTS, 0, 0, 0, 0, 0, 0, 0, 0);
+  versionField = new FXTextField(matrix, fieldWidth(Field::Version), NULL, 0, FIELD_OPTS, 0, 0, 0, 0, 0, 0, 0, 0);
+  deviceTypeField = new FXTextField(matrix, fieldWidth(Field::DeviceType), NULL, 0, FIELD_OPTS, 0, 0, 0, 0, 0, 0, 0, 0);
   // Only the answer reception writes these.
   manufacturerField->setEditable(FALSE);
   idNumberField->setEditable(FALSE);
@@ -166,8 +157,9 @@ void DongleToolWindow::buildWidgets() {
   new FXLabel(matrix, "Communication key:", NULL, LABEL_NORMAL, 0, 0, 0, 0, 0, 0, 0, 0);
   new FXLabel(matrix, "Invocation counter:", NULL, LABEL_NORMAL, 0, 0, 0, 0, 0, 0, 0, 0);
   new FXLabel(matrix, "", NULL, LABEL_NORMAL, 0, 0, 0, 0, 0, 0, 0, 0);
-  keyField = new FXTextField(matrix, 32, NULL, 0, FIELD_OPTS | LAYOUT_FIX_WIDTH, 0, 0, 245, 0, 0, 0, 0, 0);
-  counterField = new FXTextField(matrix, 8, NULL, 0, FIELD_OPTS | LAYOUT_FIX_WIDTH, 0, 0, 72, 0, 0, 0, 0, 0);
+  keyField = new FXTextField(matrix, fieldWidth(Field::Key), NULL, 0, FIELD_OPTS | LAYOUT_FIX_WIDTH, 0, 0, 245, 0, 0, 0, 0, 0);
+  counterField =
+      new FXTextField(matrix, fieldWidth(Field::Counter), NULL, 0, FIELD_OPTS | LAYOUT_FIX_WIDTH, 0, 0, 72, 0, 0, 0, 0, 0);
 
   row = new FXHorizontalFrame(mainPanel, LAYOUT_FILL_X, 0, 0, 0, 0, 4, 4, 4, 4, 4, 4);
   new FXButton(row, "Send SND_NKE", NULL, this, ID_SND_NKE, BUTTON_OPTS, 0, 0, 0, 0, 2, 2, 2, 2);
@@ -185,13 +177,9 @@ void DongleToolWindow::buildWidgets() {
 }
 
 void DongleToolWindow::fillFields() {
-  const bool fromFile = configLoaded == 1;
-  manufacturerField->setText(fromFile ? configLines[0] : DEFAULT_MANUFACTURER);
-  idNumberField->setText(fromFile ? configLines[1] : DEFAULT_ID_NUMBER);
-  versionField->setText(fromFile ? configLines[2] : DEFAULT_VERSION);
-  deviceTypeField->setText(fromFile ? configLines[3] : DEFAULT_DEVICE_TYPE);
-  keyField->setText(fromFile ? configLines[4] : DEFAULT_KEY);
-  counterField->setText(START_COUNTER);
+  const std::vector<std::string> config(configLines, configLines + CONFIG_FIELD_COUNT);
+  for (int f = 0; f < FIELD_COUNT; ++f)
+    getField((Field)f)->setText(startFieldText((Field)f, configLoaded == 1 ? &config : nullptr).c_str());
 }
 
 void DongleToolWindow::buildMenus() {
@@ -210,21 +198,15 @@ void DongleToolWindow::buildMenus() {
   font2Radio = new FXMenuRadio(settingsMenu, "Use font 2", this, ID_FONT_2);
   font3Radio = new FXMenuRadio(settingsMenu, "Use font 3", this, ID_FONT_3);
   font4Radio = new FXMenuRadio(settingsMenu, "Use font 4", this, ID_FONT_4);
-  font2Radio->setCheck(TRUE);
-  // The marks start from the flags (1, 0, 0, 0 at program start).
+  // The marks follow the flags through the update handlers.
   encryptionCheck = new FXMenuCheck(settingsMenu, "Encryption on", this, ID_ENCRYPTION);
-  encryptionCheck->setCheck(updateOption(UpdateOption::Encryption));
   simpleProtocolCheck = new FXMenuCheck(settingsMenu, "Brovanel simple protocol", this, ID_SIMPLE_PROTOCOL);
-  simpleProtocolCheck->setCheck(updateOption(UpdateOption::SimpleProtocol));
   doubleBlockCheck = new FXMenuCheck(settingsMenu, "Double block 42", this, ID_DOUBLE_BLOCK_42);
-  doubleBlockCheck->setCheck(updateOption(UpdateOption::DoubleBlock42));
   skipBlockCheck = new FXMenuCheck(settingsMenu, "Skip block 15", this, ID_SKIP_BLOCK_15);
-  skipBlockCheck->setCheck(updateOption(UpdateOption::SkipBlock15));
   // Remembered between runs; off unless the user chose it.
   setUpdateOption(UpdateOption::FastAnswers, getApp()->reg().readIntEntry(SETTINGS, FAST_ANSWERS, 0) != 0);
   portInput.setEnabled(updateOption(UpdateOption::FastAnswers), -1);
   fastAnswersCheck = new FXMenuCheck(settingsMenu, "Fast answers", this, ID_FAST_ANSWERS);
-  fastAnswersCheck->setCheck(updateOption(UpdateOption::FastAnswers));
   new FXMenuCommand(settingsMenu, "&reset output\tctrl-r", NULL, this, ID_RESET_OUTPUT);
   new FXMenuTitle(menuBar, "&Settings", NULL, settingsMenu);
 
@@ -250,7 +232,8 @@ DongleToolWindow::~DongleToolWindow() {
 void DongleToolWindow::create() {
   FXMainWindow::create();
   // The fixed 245 pixels hold 32 digits only in narrow fonts; never hide part of the key.
-  const FXint keyWidth = keyField->getFont()->getTextWidth(DEFAULT_KEY, 32) + keyField->getPadLeft() +
+  const FXint keyWidth = keyField->getFont()->getTextWidth(fieldRule(Field::Key).defaultText, fieldWidth(Field::Key)) +
+                         keyField->getPadLeft() +
                          keyField->getPadRight() + 2 * keyField->getBorderWidth() + 2;
   if (keyWidth > keyField->getWidth()) keyField->setWidth(keyWidth);
   // A dump line (16 items of 5 characters) should fit without scrolling.
@@ -307,35 +290,52 @@ FXMenuRadio* DongleToolWindow::getFontRadio(int number) const {
 
 // ---- options, fonts, About ----
 
-// The check item flips its own mark on a click; setting it from the flag
-// keeps the two equal also when the command arrives by other means.
-long DongleToolWindow::onCmdOption(FXObject*, FXSelector sel, void*) {
-  // The IDs follow the order of UpdateOption.
-  const UpdateOption option = (UpdateOption)(FXSELID(sel) - ID_ENCRYPTION);
-  setUpdateOption(option, !updateOption(option));
-  FXMenuCheck* checks[] = {encryptionCheck, simpleProtocolCheck, doubleBlockCheck, skipBlockCheck};
-  checks[FXSELID(sel) - ID_ENCRYPTION]->setCheck(updateOption(option));
+namespace {
+
+// The check item flips its own mark on a click; the update handlers set it
+// back from the state, so the two never disagree.
+long showCheck(FXObject* sender, bool on) {
+  sender->handle(nullptr, FXSEL(SEL_COMMAND, on ? FXWindow::ID_CHECK : FXWindow::ID_UNCHECK), nullptr);
   return 1;
 }
 
-void DongleToolWindow::useConsoleFont(FXFont* font, FXMenuRadio* chosen) {
+// The IDs follow the order of UpdateOption.
+UpdateOption optionOf(FXSelector sel) { return (UpdateOption)(FXSELID(sel) - DongleToolWindow::ID_ENCRYPTION); }
+
+}  // namespace
+
+long DongleToolWindow::onCmdOption(FXObject*, FXSelector sel, void*) {
+  setUpdateOption(optionOf(sel), !updateOption(optionOf(sel)));
+  return 1;
+}
+
+long DongleToolWindow::onUpdOption(FXObject* sender, FXSelector sel, void*) {
+  return showCheck(sender, updateOption(optionOf(sel)));
+}
+
+long DongleToolWindow::onUpdFastAnswers(FXObject* sender, FXSelector, void*) {
+  return showCheck(sender, updateOption(UpdateOption::FastAnswers));
+}
+
+long DongleToolWindow::onUpdFont(FXObject* sender, FXSelector sel, void*) {
+  return showCheck(sender, (int)(FXSELID(sel) - ID_FONT_1) + 1 == fontNumber);
+}
+
+void DongleToolWindow::useConsoleFont(FXFont* font, int number) {
   font->create();
   console->setFont(font);
   delete consoleFont;
   consoleFont = font;
-  FXMenuRadio* radios[] = {font1Radio, font2Radio, font3Radio, font4Radio};
-  for (FXMenuRadio* radio : radios) radio->setCheck(radio == chosen);
+  fontNumber = number;
 }
 
 long DongleToolWindow::onCmdFont(FXObject*, FXSelector sel, void*) {
   FXApp* app = getApp();
   switch (FXSELID(sel)) {
-    case ID_FONT_1: useConsoleFont(new FXFont(app, "Courier,50,bold,,,,0"), font1Radio); break;
-    case ID_FONT_2: useConsoleFont(startupFont(app), font2Radio); break;
-    case ID_FONT_3: useConsoleFont(new FXFont(app, "Fixed,105,bold,,expanded"), font3Radio); break;
-    default:
-      useConsoleFont(new FXFont(app, "helvetica [bitstream],105,bold,,expanded,iso8859-1,0"), font4Radio);
-      break;
+    case ID_FONT_1: useConsoleFont(new FXFont(app, "Courier,50,bold,,,,0"), 1); break;
+    case ID_FONT_2: useConsoleFont(startupFont(app), 2); break;
+    case ID_FONT_3: useConsoleFont(new FXFont(app, "Fixed,105,bold,,expanded"), 3); break;
+    default: useConsoleFont(new FXFont(app, "helvetica [bitstream],105,bold,,expanded,iso8859-1,0"), 4); break;
   }
   return 1;
 }
@@ -358,7 +358,7 @@ long DongleToolWindow::onCmdConnect(FXObject*, FXSelector, void*) {
       portList->getNumItems() > 0 && current >= 0 ? portList->getItemText(current).text() : "";
   const SerialOpenResult result = connection.connect(portName, baudList->getCurrentItem());
   if (result != SerialOpenResult::Ok)
-    FXMessageBox::error(this, MBOX_OK, "Brovanel Testtool", "%s", connectErrorText(result, portName).c_str());
+    FXMessageBox::error(this, MBOX_OK, "Brovanel Testtool", "%s", serialErrorBox(result, portName).c_str());
   return 1;
 }
 
@@ -382,7 +382,6 @@ long DongleToolWindow::onCmdReqUd2(FXObject*, FXSelector, void*) {
 long DongleToolWindow::onCmdFastAnswers(FXObject*, FXSelector, void*) {
   const bool on = !updateOption(UpdateOption::FastAnswers);
   setUpdateOption(UpdateOption::FastAnswers, on);
-  fastAnswersCheck->setCheck(on);
   getApp()->reg().writeIntEntry(SETTINGS, FAST_ANSWERS, on ? 1 : 0);
   portInput.setEnabled(on, connection.connected() ? connection.serialHandle().waitHandle() : -1);
   return 1;
@@ -423,18 +422,26 @@ long DongleToolWindow::onCmdOpenFirmware(FXObject*, FXSelector, void*) {
     output.outputText("Firmware load cancelled.\n", STYLE_SENT);
     return 1;
   }
-  if (loadFirmwareFile(path.c_str(), output) != LoadResult::Loaded) {
-    FXMessageBox::error(this, MBOX_OK, "Error opening file", "Could not open file: %s", path.c_str());
-    output.outputText("Error opening firmware file.\n", STYLE_SENT);
-    return 0;
+  unsigned long long size = 0;
+  switch (loadFirmwareFile(path.c_str(), output, &size)) {
+    case LoadResult::Loaded: return 1;
+    case LoadResult::CannotOpen:
+      FXMessageBox::error(this, MBOX_OK, "Error opening file", "Could not open file: %s", path.c_str());
+      output.outputText("Error opening firmware file.\n", STYLE_SENT);
+      return 0;
+    case LoadResult::TooLarge: break;
   }
-  return 1;
+  // Cut to fit, it would be a broken firmware on the dongle.
+  const std::string tooLarge = imageTooLargeText(path, size) + ".";
+  FXMessageBox::error(this, MBOX_OK, "Error opening file", "%s", tooLarge.c_str());
+  output.outputFormat(STYLE_SENT, "%s\n", tooLarge.c_str());
+  return 0;
 }
 
 long DongleToolWindow::onCmdFirmwareUpdate(FXObject*, FXSelector, void*) {
-  UpdateProgressDialog progress(this);
-  ToolContext ctx{output, *this, connection, progress, &progress};
-  const UpdateResult result = runFirmwareUpdate(ctx);
+  UpdateProgressDialog progress(this, pump);
+  ToolContext ctx{output, *this, connection, pump, &progress};
+  const UpdateResult result = runFirmwareUpdate(ctx).result;
   if (result == UpdateResult::NoFirmware) {
     FXMessageBox::error(this, MBOX_OK, "No firmware selected.", "Choose firmware to program.");
     output.outputText("No firmware selected.\n", STYLE_SENT);

@@ -59,10 +59,13 @@ class DongleToolWindow : public FXMainWindow, public ConsoleView, public WindowF
   long onCmdSndNke(FXObject*, FXSelector, void*);
   long onCmdReqUd2(FXObject*, FXSelector, void*);
   long onCmdOption(FXObject*, FXSelector, void*);  // ID_ENCRYPTION to ID_SKIP_BLOCK_15
+  long onUpdOption(FXObject*, FXSelector, void*);
   long onReceiveTimeout(FXObject*, FXSelector, void*);
   long onCmdFastAnswers(FXObject*, FXSelector, void*);
+  long onUpdFastAnswers(FXObject*, FXSelector, void*);
   long onPortInput(FXObject*, FXSelector, void*);  // bytes arrived (fast answers)
   long onCmdFont(FXObject*, FXSelector, void*);  // ID_FONT_1 to ID_FONT_4
+  long onUpdFont(FXObject*, FXSelector, void*);
   long onCmdResetOutput(FXObject*, FXSelector, void*);
   long onCmdConnect(FXObject*, FXSelector, void*);
   long onCmdDisconnect(FXObject*, FXSelector, void*);
@@ -117,7 +120,7 @@ class DongleToolWindow : public FXMainWindow, public ConsoleView, public WindowF
   void buildWidgets();
   void fillFields();
   void buildMenus();
-  void useConsoleFont(FXFont* font, FXMenuRadio* chosen);
+  void useConsoleFont(FXFont* font, int number);
   std::string runFirmwareDialog();
 
   FXStatusBar* statusBar = nullptr;
@@ -142,6 +145,7 @@ class DongleToolWindow : public FXMainWindow, public ConsoleView, public WindowF
   FXListBox* baudList = nullptr;
   FXText* console = nullptr;
   FXFont* consoleFont = nullptr;
+  int fontNumber = 2;  // the radio item marked
   FXTextField* manufacturerField = nullptr;
   FXTextField* idNumberField = nullptr;
   FXTextField* versionField = nullptr;

@@ -2,28 +2,11 @@
 
 #include <fx.h>
 
-#include <chrono>
-#include <thread>
+UpdateProgressDialog::UpdateProgressDialog(FXWindow* owner, FoxEventPump& pump) : owner_(owner), pump_(pump) {}
 
-UpdateProgressDialog::UpdateProgressDialog(FXWindow* owner) : owner_(owner) {}
-
-UpdateProgressDialog::~UpdateProgressDialog() { delete dialog_; }
-
-void UpdateProgressDialog::runPending() {
-  FXApp* app = owner_->getApp();
-  app->forceRefresh();
-  app->flush(false);
-  // Before start there is no dialog: then no window takes input at all.
-  app->runModalWhileEvents(dialog_);
-}
-
-void UpdateProgressDialog::pumpEvents() {
-  runPending();
-  pause(2);
-}
-
-void UpdateProgressDialog::pause(int ms) {
-  if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+UpdateProgressDialog::~UpdateProgressDialog() {
+  pump_.setModalWindow(nullptr);
+  delete dialog_;
 }
 
 void UpdateProgressDialog::start(const char* protocol, unsigned totalBlocks) {
@@ -37,6 +20,7 @@ void UpdateProgressDialog::start(const char* protocol, unsigned totalBlocks) {
   dialog_->setTotal(totalBlocks);
   dialog_->setProgress(0);
   dialog_->show(PLACEMENT_OWNER);
+  pump_.setModalWindow(dialog_);
 }
 
 void UpdateProgressDialog::update(const std::string& step, unsigned done) {
@@ -55,5 +39,7 @@ void UpdateProgressDialog::update(const std::string& step, unsigned done) {
 bool UpdateProgressDialog::cancelRequested() { return dialog_ && dialog_->isCancelled(); }
 
 void UpdateProgressDialog::finish() {
+  // Before start and after finish no window takes input at all.
+  pump_.setModalWindow(nullptr);
   if (dialog_) dialog_->hide();
 }

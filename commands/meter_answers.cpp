@@ -1,6 +1,7 @@
 #include "commands/meter_answers.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "commands/identity_fields.h"
 #include "link/answer_reception.h"
@@ -17,15 +18,26 @@ void setHexField(WindowFields& fields, Field field, unsigned value) {
 
 // A manufacturer code with its top bit set has no letters: the field keeps
 // its last ones, so it always holds a text the code can be read from.
-void showIdentity(WindowFields& fields, const uint8_t* identity) {
-  char letters[4];
-  if (decodeManufacturer((uint16_t)(identity[4] | identity[5] << 8), letters))
-    fields.setFieldText(Field::Manufacturer, letters);
+void showIdentity(ToolContext& ctx, const uint8_t* identity) {
+  char letters[4] = "";
+  const bool named = decodeManufacturer((uint16_t)(identity[4] | identity[5] << 8), letters);
+  if (named) ctx.fields.setFieldText(Field::Manufacturer, letters);
   char id[16];
   std::snprintf(id, sizeof id, "%02X%02X%02X%02X", identity[3], identity[2], identity[1], identity[0]);
-  fields.setFieldText(Field::IdNumber, id);
-  setHexField(fields, Field::Version, identity[6]);
-  setHexField(fields, Field::DeviceType, identity[7]);
+  ctx.fields.setFieldText(Field::IdNumber, id);
+  setHexField(ctx.fields, Field::Version, identity[6]);
+  setHexField(ctx.fields, Field::DeviceType, identity[7]);
+  if (AnswerValues* values = ctx.answer) {
+    values->identified = true;
+    std::memcpy(values->manufacturer, named ? letters : "", named ? 4 : 1);
+    values->idNumber = (uint32_t)identity[3] << 24 | (uint32_t)identity[2] << 16 | (uint32_t)identity[1] << 8 | identity[0];
+    values->version = identity[6];
+    values->deviceType = identity[7];
+  }
+}
+
+void reportDecrypt(ToolContext& ctx, AnswerValues::Decrypt result) {
+  if (ctx.answer) ctx.answer->decrypt = result;
 }
 
 void reportCounter(ToolContext& ctx) {
@@ -33,7 +45,7 @@ void reportCounter(ToolContext& ctx) {
 }
 
 void applyPlainAnswer(ToolContext& ctx, const Answer& answer) {
-  if (answer.identity) showIdentity(ctx.fields, answer.identity);
+  if (answer.identity) showIdentity(ctx, answer.identity);
   if (answer.hasCounter) {
     counterFromAnswer(ctx.fields, answer.counter);
     reportCounter(ctx);
@@ -47,10 +59,11 @@ void applyProtectedAnswer(ToolContext& ctx, const Answer& answer) {
     // Nothing in it can be trusted or even read: fields and counter stay.
     ctx.out.outputText("Protected answer too short.\n", STYLE_RECEIVED);
     ctx.out.outputText("Decrypt Error.\n", STYLE_PROGRESS);
+    reportDecrypt(ctx, AnswerValues::Decrypt::Error);
     return;
   }
   counterFromAnswer(ctx.fields, answer.counter);
-  showIdentity(ctx.fields, answer.identity);
+  showIdentity(ctx, answer.identity);
   reportCounter(ctx);
 
   ctx.out.outputText("Decrypting using key: ", STYLE_PROGRESS);
@@ -65,16 +78,23 @@ void applyProtectedAnswer(ToolContext& ctx, const Answer& answer) {
     const uint8_t* frame = getLinkBuffer(length);
     ctx.out.outputText("Decrypt OK.\n", STYLE_PROGRESS);
     ctx.out.dumpBytes(frame, length, STYLE_PROGRESS);
+    reportDecrypt(ctx, AnswerValues::Decrypt::Ok);
   } else {
     ctx.out.outputText("Decrypt Error.\n", STYLE_PROGRESS);
+    reportDecrypt(ctx, AnswerValues::Decrypt::Error);
   }
 }
 
 }  // namespace
 
 void applyAnswer(ToolContext& ctx, const Answer& answer) {
+  if (ctx.answer) *ctx.answer = AnswerValues();
   if (answer.ci == CI_ANSWER) applyPlainAnswer(ctx, answer);
   if (answer.ci == CI_PROTECTED) applyProtectedAnswer(ctx, answer);
+  if (ctx.answer) {
+    ctx.answer->answered = true;
+    ctx.answer->counter = invocationCounter;
+  }
 }
 
 void receiveAnswers(ToolContext& ctx) { pollAnswers(ctx, applyAnswer); }

@@ -8,6 +8,7 @@
 #include "firmware/crc32.h"
 #include "firmware/firmware_image.h"
 #include "firmware/transfer_cursor.h"
+#include "firmware/update_options.h"
 #include "firmware/update_sequence.h"
 #include "link/answer_reception.h"
 #include "link/telegram.h"
@@ -28,7 +29,7 @@ void sendRecord(ToolContext& ctx, const BlockRecord& record, const char* heading
   if (record.command != CMD_ACTIVATE) showInvocationCounter(ctx.fields);
 }
 
-void sendCommand(ToolContext& ctx, uint8_t command, const char* heading, bool encrypted) {
+void sendBlockCommand(ToolContext& ctx, uint8_t command, const char* heading, bool encrypted) {
   uint8_t start[5];
   BlockRecord record{command};
   if (command == CMD_SEND_START) {
@@ -40,11 +41,11 @@ void sendCommand(ToolContext& ctx, uint8_t command, const char* heading, bool en
 }
 
 void sendPlainCommand(ToolContext& ctx, uint8_t command, const char* heading) {
-  sendCommand(ctx, command, heading, false);
+  sendBlockCommand(ctx, command, heading, false);
 }
 
 void sendProtectedCommand(ToolContext& ctx, uint8_t command, const char* heading) {
-  sendCommand(ctx, command, heading, true);
+  sendBlockCommand(ctx, command, heading, true);
 }
 
 std::string blockHeading(uint32_t crc) {
@@ -67,7 +68,7 @@ bool applyTestOptions(unsigned ackedBlocks) {
 // unacknowledged plain block gets its REQ_UD2 too and is sent again after
 // it; an unacknowledged encrypted one is sent again at once. The CRC runs
 // over every block sent, repeats included.
-bool dataPhase(UpdateSequence& seq, bool encrypted) {
+bool sendBlocks(UpdateSequence& seq, bool encrypted) {
   const int ackBudget = encrypted ? ENCRYPTED_BLOCK_ACK_BUDGET : CHUNK_ACK_BUDGET;
   const int sendLimit = encrypted ? ENCRYPTED_BLOCK_SEND_LIMIT : CHUNK_SEND_LIMIT;
   beginTransfer(BLOCK_SIZE, 0);
@@ -100,17 +101,12 @@ bool dataPhase(UpdateSequence& seq, bool encrypted) {
   return true;
 }
 
-bool plainDataPhase(UpdateSequence& seq) { return dataPhase(seq, false); }
-bool protectedDataPhase(UpdateSequence& seq) { return dataPhase(seq, true); }
+bool plainDataPhase(UpdateSequence& seq) { return sendBlocks(seq, false); }
+bool protectedDataPhase(UpdateSequence& seq) { return sendBlocks(seq, true); }
 
-void announceReprogramming(ToolContext& ctx) {
-  ctx.out.outputText("Dongle is now reprogramming, please reselect Dongle and check result.\n", STYLE_SENT);
-}
+const char* const REPROGRAMMING = "Dongle is now reprogramming, please reselect Dongle and check result.\n";
 
-void activated(ToolContext& ctx) {
-  counterAfterActivate(ctx.fields);
-  announceReprogramming(ctx);
-}
+void activated(ToolContext& ctx) { counterAfterActivate(ctx.fields); }
 
 const char* const STATUS_REPORT = ">>> FW upgrade request for readout status report.\n";
 const char* const SEND_START = ">>> FW upgrade send start.\n";
@@ -144,17 +140,17 @@ const Step ENCRYPTED_STEPS[] = {
 const Protocol PLAIN_BLOCK_PROTOCOL = {
     "unencrypted QOR protocol", "Starting firmware update, unencrypted QOR protocol.\n", PLAIN_STEPS,
     sizeof PLAIN_STEPS / sizeof PLAIN_STEPS[0], blockTotal, sendPlainCommand, plainDataPhase,
-    announceReprogramming};
+    nullptr, REPROGRAMMING, STYLE_SENT};
 
 const Protocol ENCRYPTED_BLOCK_PROTOCOL = {
     "encrypted QOR protocol", "Starting firmware update, encrypted QOR protocol.\n", ENCRYPTED_STEPS,
     sizeof ENCRYPTED_STEPS / sizeof ENCRYPTED_STEPS[0], blockTotal, sendProtectedCommand, protectedDataPhase,
-    activated};
+    activated, REPROGRAMMING, STYLE_SENT};
 
 }  // namespace
 
 unsigned blockTotal() { return (firmwareLength + BLOCK_SIZE - 1) / BLOCK_SIZE; }
 
-UpdateResult runBlockUpdate(ToolContext& ctx) { return runProtocol(ctx, PLAIN_BLOCK_PROTOCOL); }
+UpdateOutcome runBlockUpdate(ToolContext& ctx) { return runProtocol(ctx, PLAIN_BLOCK_PROTOCOL); }
 
-UpdateResult runEncryptedUpdate(ToolContext& ctx) { return runProtocol(ctx, ENCRYPTED_BLOCK_PROTOCOL); }
+UpdateOutcome runEncryptedUpdate(ToolContext& ctx) { return runProtocol(ctx, ENCRYPTED_BLOCK_PROTOCOL); }

@@ -4,10 +4,10 @@
 // telegram protected by security mode 7 and has the test options that skip
 // block 15 or send the block before 42 twice.
 #pragma once
-#include "firmware/firmware_update.h"
+#include "firmware/update_outcome.h"
 #include "link/tool_context.h"
 
 unsigned blockTotal();  // blocks in the image, the last one possibly short
 
-UpdateResult runBlockUpdate(ToolContext& ctx);
-UpdateResult runEncryptedUpdate(ToolContext& ctx);
+UpdateOutcome runBlockUpdate(ToolContext& ctx);
+UpdateOutcome runEncryptedUpdate(ToolContext& ctx);

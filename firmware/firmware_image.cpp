@@ -10,7 +10,7 @@ uint8_t firmwareImage[FIRMWARE_CAPACITY];
 uint32_t firmwareLength = 0;
 int firmwareLoaded = 0;
 
-LoadResult loadFirmwareFile(const char* path, Output& out) {
+LoadResult loadFirmwareFile(const char* path, Output& out, unsigned long long* fileSize) {
   FILE* file = std::fopen(path, "rb");
   if (!file) {
     firmwareLoaded = 0;
@@ -19,8 +19,9 @@ LoadResult loadFirmwareFile(const char* path, Output& out) {
   // A directory opens but cannot be read; a read error midway would leave
   // a truncated image that looks whole. Both count as a failed open, and the
   // bytes go through a scratch buffer so the old image survives either.
+  // One byte more than fits tells a long stream from a whole image.
   struct stat info;
-  std::vector<uint8_t> scratch(FIRMWARE_CAPACITY);
+  std::vector<uint8_t> scratch(FIRMWARE_CAPACITY + 1);
   size_t count = 0;
   bool readable = fstat(fileno(file), &info) == 0 && !S_ISDIR(info.st_mode);
   if (readable) {
@@ -31,6 +32,12 @@ LoadResult loadFirmwareFile(const char* path, Output& out) {
   if (!readable) {
     firmwareLoaded = 0;
     return LoadResult::CannotOpen;
+  }
+  const unsigned long long size = info.st_size > (off_t)count ? (unsigned long long)info.st_size : count;
+  if (fileSize) *fileSize = size;
+  if (!fitsDongle(size)) {
+    firmwareLoaded = 0;
+    return LoadResult::TooLarge;
   }
   std::memcpy(firmwareImage, scratch.data(), count);
   firmwareLength = (uint32_t)count;

@@ -11,10 +11,15 @@ extern uint8_t firmwareImage[FIRMWARE_CAPACITY];
 extern uint32_t firmwareLength;
 extern int firmwareLoaded;
 
-enum class LoadResult { Loaded, CannotOpen };
+enum class LoadResult { Loaded, CannotOpen, TooLarge };
 
-// Reads up to FIRMWARE_CAPACITY bytes; prints "Read %d bytes from file %s\n".
-// CannotOpen when the file cannot be opened or read (firmwareLoaded is then
-// 0; the caller shows the error box and prints "Error opening firmware file.\n").
-LoadResult loadFirmwareFile(const char* path, Output& out);
+// What a dongle can take: a longer image cut to fit would be a broken firmware.
+inline bool fitsDongle(unsigned long long size) { return size <= FIRMWARE_CAPACITY; }
+
+// Reads the whole file; prints "Read %d bytes from file %s\n". CannotOpen
+// when the file cannot be opened or read (the caller shows the error box and
+// prints "Error opening firmware file.\n"), TooLarge when it does not fit
+// the dongle (fileSize, if given, then tells its size). Either way
+// firmwareLoaded is then 0 and the image keeps its bytes.
+LoadResult loadFirmwareFile(const char* path, Output& out, unsigned long long* fileSize = nullptr);
 void unloadFirmware();

@@ -10,37 +10,23 @@
 #include "link/link_frames.h"
 #include "security/cipher_modes.h"
 
-uint8_t encryptionOn = 1;
-uint8_t useSimpleProtocol = 0;
-uint8_t doubleBlock42 = 0;
-uint8_t skipBlock15 = 0;
-uint8_t fastAnswers = 0;
-
 namespace {
 
-uint8_t& flagOf(UpdateOption option) {
-  switch (option) {
-    case UpdateOption::Encryption: return encryptionOn;
-    case UpdateOption::SimpleProtocol: return useSimpleProtocol;
-    case UpdateOption::DoubleBlock42: return doubleBlock42;
-    case UpdateOption::SkipBlock15: return skipBlock15;
-    case UpdateOption::FastAnswers: break;
-  }
-  return fastAnswers;
+UpdateOutcome refused(UpdateResult result) {
+  UpdateOutcome outcome;
+  outcome.result = result;
+  outcome.counter = invocationCounter;
+  return outcome;
 }
 
 }  // namespace
 
-void setUpdateOption(UpdateOption option, bool on) { flagOf(option) = on ? 1 : 0; }
-
-bool updateOption(UpdateOption option) { return flagOf(option) != 0; }
-
-UpdateResult runFirmwareUpdate(ToolContext& ctx) {
+UpdateOutcome runFirmwareUpdate(ToolContext& ctx) {
   readIdentityFields(ctx.fields);
-  if (!firmwareLoaded) return UpdateResult::NoFirmware;
+  if (!firmwareLoaded) return refused(UpdateResult::NoFirmware);
   // Pending events first: a port that hung up meanwhile is seen before any telegram.
   ctx.pump.runPending();
-  if (!ctx.link.connected()) return UpdateResult::NotConnected;
+  if (!ctx.link.connected()) return refused(UpdateResult::NotConnected);
   if (useSimpleProtocol) return runSimpleUpdate(ctx);
   if (encryptionOn) return runEncryptedUpdate(ctx);
   return runBlockUpdate(ctx);
@@ -53,9 +39,5 @@ void resetCoreState() {
   cbcResetChaining();
   unloadFirmware();
   beginTransfer(0, 0);
-  setUpdateOption(UpdateOption::Encryption, true);
-  setUpdateOption(UpdateOption::SimpleProtocol, false);
-  setUpdateOption(UpdateOption::DoubleBlock42, false);
-  setUpdateOption(UpdateOption::SkipBlock15, false);
-  setUpdateOption(UpdateOption::FastAnswers, false);
+  resetUpdateOptions();
 }

@@ -22,7 +22,7 @@ void sendChunk(ToolContext& ctx, uint8_t n) {
   sendBuiltFrame(ctx, heading);
 }
 
-void sendCommand(ToolContext& ctx, uint8_t command, const char* heading) {
+void sendChunkCommand(ToolContext& ctx, uint8_t command, const char* heading) {
   buildSimpleCommand(nextAccessNumber(), command);
   sendBuiltFrame(ctx, heading);
 }
@@ -42,8 +42,6 @@ bool chunkPhase(UpdateSequence& seq) {
   return true;
 }
 
-void finished(ToolContext& ctx) { ctx.out.outputText(">>> Upgrade process finished.\n", STYLE_PROGRESS); }
-
 const Step SIMPLE_STEPS[] = {
     {StepKind::Data, 0, nullptr, nullptr},
     {StepKind::Command, CMD_UPGRADE_SIGNATURE, ">>> Send FW upgrade signature\n", "upgrade signature"},
@@ -52,8 +50,9 @@ const Step SIMPLE_STEPS[] = {
 
 const Protocol SIMPLE_PROTOCOL = {
     "simple Brovanel protocol", "Starting firmware update, unencrypted simple Brovanel protocol.\n", SIMPLE_STEPS,
-    sizeof SIMPLE_STEPS / sizeof SIMPLE_STEPS[0], chunkTotal, sendCommand, chunkPhase, finished};
+    sizeof SIMPLE_STEPS / sizeof SIMPLE_STEPS[0], chunkTotal, sendChunkCommand, chunkPhase, nullptr,
+    ">>> Upgrade process finished.\n", STYLE_PROGRESS};
 
 }  // namespace
 
-UpdateResult runSimpleUpdate(ToolContext& ctx) { return runProtocol(ctx, SIMPLE_PROTOCOL); }
+UpdateOutcome runSimpleUpdate(ToolContext& ctx) { return runProtocol(ctx, SIMPLE_PROTOCOL); }

@@ -1,14 +1,14 @@
 #include "firmware/update_sequence.h"
 
+#include "commands/identity_fields.h"
 #include "commands/link_requests.h"
+#include "firmware/update_options.h"
 #include "link/answer_reception.h"
 #include "link/connection.h"
 
 namespace {
 
 constexpr int VALIDATION_PAUSE_MS = 1000;  // the dongle checks the image; nothing runs meanwhile
-
-const uint8_t& flagOf(Awaited what) { return what == Awaited::Ack ? ackReceived : answerReceived; }
 
 // The line rests at least 11 bit times between an answer and the next
 // telegram; the slow receive poll leaves far more, a fast answer may not.
@@ -28,17 +28,9 @@ UpdateSequence::~UpdateSequence() {
 }
 
 WaitOutcome UpdateSequence::await(Awaited what, int budget) {
-  const uint8_t& flag = flagOf(what);
-  for (int poll = 0; poll < budget; ++poll) {
-    ctx.pump.pumpEvents();
-    if (flag) {
-      if (fastAnswers) ctx.pump.pause(minimumPauseMs(ctx.link.baud()));
-      return WaitOutcome::Raised;
-    }
-    if (!ctx.link.connected()) return WaitOutcome::PortLost;
-    if (ctx.progress && ctx.progress->cancelRequested()) return WaitOutcome::Cancelled;
-  }
-  return flag ? WaitOutcome::Raised : WaitOutcome::Expired;
+  const WaitOutcome outcome = awaitFlag(ctx, what, budget);
+  if (outcome == WaitOutcome::Raised && fastAnswers) ctx.pump.pause(minimumPauseMs(ctx.link.baud()));
+  return outcome;
 }
 
 bool UpdateSequence::sendUntilAnswered(const std::function<void()>& sendStep, Awaited what, int budget,
@@ -58,18 +50,37 @@ bool UpdateSequence::stop(WaitOutcome outcome, const std::string& step) {
     case WaitOutcome::Raised:
       return true;
     case WaitOutcome::Expired:
-      result_ = UpdateResult::NoAnswer;
-      ctx.out.outputFormat(STYLE_PROGRESS, "No answer from the dongle at %s; update stopped.\n", step.c_str());
+      end(UpdateResult::NoAnswer, step, "No answer from the dongle at " + step + "; update stopped.");
+      ctx.out.outputFormat(STYLE_PROGRESS, "%s\n", outcome_.line.c_str());
       break;
     case WaitOutcome::Cancelled:
-      result_ = UpdateResult::Cancelled;
-      ctx.out.outputFormat(STYLE_PROGRESS, "Firmware update cancelled at %s.\n", step.c_str());
+      end(UpdateResult::Cancelled, step, "Firmware update cancelled at " + step + ".");
+      ctx.out.outputFormat(STYLE_PROGRESS, "%s\n", outcome_.line.c_str());
       break;
-    case WaitOutcome::PortLost:
-      result_ = UpdateResult::PortLost;  // the connection has said so already
+    case WaitOutcome::PortLost:  // the connection has said so already
+      end(UpdateResult::PortLost, step, "Serial port " + ctx.link.portName() + " lost.");
       break;
   }
   return false;
+}
+
+void UpdateSequence::complete(const char* line, int style) {
+  std::string text = line;
+  ctx.out.outputText(text.c_str(), style);
+  while (!text.empty() && text.back() == '\n') text.pop_back();
+  end(UpdateResult::Finished, "", text);
+}
+
+void UpdateSequence::end(UpdateResult result, const std::string& step, std::string line) {
+  outcome_.result = result;
+  outcome_.step = step;
+  outcome_.line = std::move(line);
+}
+
+UpdateOutcome UpdateSequence::outcome() const {
+  UpdateOutcome outcome = outcome_;
+  outcome.counter = invocationCounter;
+  return outcome;
 }
 
 void UpdateSequence::showStep(const std::string& step) {
@@ -81,7 +92,7 @@ bool exchangeReport(UpdateSequence& seq, const std::string& step) {
                                COMMAND_SEND_LIMIT, step);
 }
 
-UpdateResult runProtocol(ToolContext& ctx, const Protocol& protocol) {
+UpdateOutcome runProtocol(ToolContext& ctx, const Protocol& protocol) {
   UpdateSequence seq(ctx, protocol.name, protocol.units(), protocol.startLine);
   for (size_t i = 0; i < protocol.stepCount; ++i) {
     const Step& step = protocol.steps[i];
@@ -101,10 +112,11 @@ UpdateResult runProtocol(ToolContext& ctx, const Protocol& protocol) {
         ctx.pump.pause(VALIDATION_PAUSE_MS);
         break;
     }
-    if (!answered) return seq.result();
+    if (!answered) return seq.outcome();
   }
-  protocol.finished(ctx);
-  return seq.result();
+  if (protocol.lastStepAnswered) protocol.lastStepAnswered(ctx);
+  seq.complete(protocol.closingLine, protocol.closingStyle);
+  return seq.outcome();
 }
 
 std::string blockLabel(const char* unit, uint32_t index, uint32_t total) {

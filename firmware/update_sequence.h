@@ -9,7 +9,8 @@
 #include <functional>
 #include <string>
 
-#include "firmware/firmware_update.h"
+#include "commands/answer_wait.h"
+#include "firmware/update_outcome.h"
 #include "link/tool_context.h"
 
 // Polls per wait.
@@ -24,9 +25,6 @@ constexpr int COMMAND_SEND_LIMIT = 5;
 constexpr int CHUNK_SEND_LIMIT = 10;
 constexpr int ENCRYPTED_BLOCK_SEND_LIMIT = 5;
 
-enum class WaitOutcome { Raised, Expired, Cancelled, PortLost };
-enum class Awaited { Ack, Answer };  // 0xE5, or a long answer to REQ_UD2
-
 // One run of a firmware sequence, on a connected port. Begins with the start
 // line (style 3) and the progress view; the progress view is closed when the
 // object goes away.
@@ -37,7 +35,7 @@ class UpdateSequence {
   UpdateSequence(const UpdateSequence&) = delete;
   UpdateSequence& operator=(const UpdateSequence&) = delete;
 
-  // Polls up to budget times; stops early on the flag, a cancel or a lost port.
+  // awaitFlag, then with fast answers the line's minimum pause after a raised flag.
   WaitOutcome await(Awaited what, int budget);
   // Clears the answer flags, then sends (sendStep builds anew and sends) and
   // waits until the awaited flag rises. False when the sequence has stopped.
@@ -46,15 +44,19 @@ class UpdateSequence {
   // Ends the sequence for a wait that did not raise its flag (an expired one
   // means the send limit was reached); false unless the outcome is Raised.
   bool stop(WaitOutcome outcome, const std::string& step);
+  // Ends a sequence whose every step was answered with its closing line.
+  void complete(const char* line, int style);
   // Tells the progress view which step runs; `done` counts finished blocks.
   void showStep(const std::string& step);
 
   ToolContext& ctx;
   unsigned done = 0;
-  UpdateResult result() const { return result_; }
+  // With the counter as it stands now.
+  UpdateOutcome outcome() const;
 
  private:
-  UpdateResult result_ = UpdateResult::Finished;
+  void end(UpdateResult result, const std::string& step, std::string line);
+  UpdateOutcome outcome_;
 };
 
 enum class StepKind { Command, Report, Data, Pause };
@@ -74,10 +76,12 @@ struct Protocol {
   unsigned (*units)();    // blocks or chunks in the image
   void (*sendCommand)(ToolContext& ctx, uint8_t command, const char* heading);
   bool (*dataPhase)(UpdateSequence& seq);
-  void (*finished)(ToolContext& ctx);  // after the last step was answered
+  void (*lastStepAnswered)(ToolContext& ctx);  // null when nothing moves on
+  const char* closingLine;  // after the last step was answered
+  int closingStyle;
 };
 
-UpdateResult runProtocol(ToolContext& ctx, const Protocol& protocol);
+UpdateOutcome runProtocol(ToolContext& ctx, const Protocol& protocol);
 // A REQ_UD2 sent until its answer comes.
 bool exchangeReport(UpdateSequence& seq, const std::string& step);
 // "block N of M", counting from 1.

@@ -6,7 +6,8 @@
 
 extern FILE* logFile;  // null when the log could not be created; written only here
 
-// Empties and opens the log, unbuffered. False when it cannot be created.
+// Empties and opens the log, unbuffered, readable by its owner only (POSIX).
+// False when it cannot be created.
 bool openLogFile(const char* path);
 void closeLogFile();
 void logWrite(const char* text, size_t length);

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "interfaces/log_file.h"
+#include "interfaces/text_format.h"
 
 void Output::emit(const char* text, int length, int style) {
   logWrite(text, (size_t)length);

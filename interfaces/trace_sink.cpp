@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "interfaces/text_format.h"
+
 void TraceSink::text(const char* text) { trace(text, std::strlen(text)); }
 
 void TraceSink::format(const char* format, ...) {
@@ -12,19 +14,6 @@ void TraceSink::format(const char* format, ...) {
   const std::string text = formatted(format, args);
   va_end(args);
   trace(text.data(), text.size());
-}
-
-// Sized by a first pass, so a long path never loses its line end.
-std::string formatted(const char* format, va_list args) {
-  va_list copy;
-  va_copy(copy, args);
-  const int n = std::vsnprintf(nullptr, 0, format, copy);
-  va_end(copy);
-  if (n <= 0) return std::string();
-  std::string text((size_t)n + 1, '\0');
-  std::vsnprintf(&text[0], text.size(), format, args);
-  text.resize((size_t)n);
-  return text;
 }
 
 void TraceSink::bytes(const uint8_t* bytes, int count) {

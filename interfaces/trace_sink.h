@@ -18,6 +18,3 @@ class TraceSink {
   // "0x%02X " per byte, a line end after every 16th byte and one at the end.
   void dump(const uint8_t* bytes, int count);
 };
-
-// printf into a string of whatever length the text needs.
-std::string formatted(const char* format, va_list args);

@@ -30,6 +30,7 @@ class Connection {
 
   bool connected() const { return serialConnected != 0; }
   int baud() const { return baud_; }  // of the open port
+  const std::string& portName() const { return portName_; }  // of the last port opened
   // Writes the whole frame while connected, in as many writes as the port
   // needs; a frame the line stops taking gets one console line, a lost
   // device disconnects.

@@ -9,7 +9,10 @@ enum class SerialOpenResult {
   Ok,
   NoPortSelected,    // the port list is empty
   NotFound,
-  OpenFailed,        // busy, no permission, ...
+  OpenFailed,        // any other reason
+  Busy,              // another program holds it
+  NoPermission,
+  NotSerial,         // it opened, but it is no serial device
   GetParamsFailed,
   SetParamsFailed,
   SetTimeoutsFailed

@@ -5,6 +5,7 @@
 #include "interfaces/window_interfaces.h"
 
 class Connection;
+struct AnswerValues;
 
 struct ToolContext {
   Output& out;
@@ -12,4 +13,5 @@ struct ToolContext {
   Connection& link;
   EventPump& pump;
   ProgressView* progress = nullptr;  // null when nobody watches
+  AnswerValues* answer = nullptr;    // where a front without fields learns what an answer said
 };

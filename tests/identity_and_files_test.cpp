@@ -69,15 +69,23 @@ TEST(ConfigFile, LinesLoseTheirLastCharacterAndCrLfCountsAsOne) {
   ::rmdir("QORconfig.txt");
 }
 
+// A dongle holds FIRMWARE_CAPACITY bytes; a longer image is refused whole,
+// never cut (a cut image is a broken firmware).
 TEST(FirmwareImage, LoadsUpToCapacityAndAFailedLoadUnloads) {
   Output out;
-  writeFile("big.cfw", std::string(FIRMWARE_CAPACITY + 10, '\x5A'));
-  ASSERT_EQ(loadFirmwareFile("big.cfw", out), LoadResult::Loaded);
+  writeFile("full.cfw", std::string(FIRMWARE_CAPACITY, '\x5A'));
+  ASSERT_EQ(loadFirmwareFile("full.cfw", out), LoadResult::Loaded);
   EXPECT_EQ(firmwareLength, FIRMWARE_CAPACITY);
   EXPECT_EQ(firmwareImage[FIRMWARE_CAPACITY - 1], 0x5A);
   writeFile("small.cfw", "\x01\x02\x03");
   ASSERT_EQ(loadFirmwareFile("small.cfw", out), LoadResult::Loaded);
   EXPECT_EQ(firmwareLength, 3u);
+  writeFile("big.cfw", std::string(FIRMWARE_CAPACITY + 1, '\x5A'));
+  unsigned long long size = 0;
+  EXPECT_EQ(loadFirmwareFile("big.cfw", out, &size), LoadResult::TooLarge);
+  EXPECT_EQ(size, FIRMWARE_CAPACITY + 1ull);
+  EXPECT_EQ(firmwareLoaded, 0);
+  EXPECT_EQ(firmwareImage[0], 0x01) << "the old image survives";
   ::mkdir("folder.cfw", 0755);
   // /proc/self/mem opens but gives EIO at its start.
   for (const char* bad : {"missing.cfw", "folder.cfw", "/proc/self/mem"}) {

@@ -51,7 +51,7 @@ Body update(size_t bytes, std::function<void()> options, bool idleAfter, int run
     if (options) options();
     line.loadImage(bytes);
     for (int i = 0; i < runs; ++i) {
-      results.push_back(runFirmwareUpdate(line.ctx));
+      results.push_back(runFirmwareUpdate(line.ctx).result);
       if (idleAfter) line.idle();
     }
   };

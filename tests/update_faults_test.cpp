@@ -107,8 +107,17 @@ TEST(UpdateFaults, EveryProtocolRidesOutABadLineAndStopsCleanlyOnADeadOne) {
       setUpdateOption(protocol.option, protocol.on);
       setUpdateOption(UpdateOption::FastAnswers, fast);
       const std::vector<uint8_t> image = line.loadImage(640);
-      const UpdateResult result = runFirmwareUpdate(line.ctx);
+      const UpdateOutcome outcome = runFirmwareUpdate(line.ctx);
+      const UpdateResult result = outcome.result;
       writtenAtEnd = line.port->written.size();
+      // The typed outcome tells the closing line: the last one, or the lost port's.
+      const size_t closing = line.console.text().rfind(outcome.line + "\n");
+      EXPECT_NE(closing, std::string::npos) << outcome.line;
+      if (result != UpdateResult::PortLost) {
+        EXPECT_EQ(closing + outcome.line.size() + 1, line.console.text().size());
+      }
+      EXPECT_EQ(outcome.counter, invocationCounter);
+      EXPECT_EQ(outcome.step.empty(), result == UpdateResult::Finished) << outcome.step;
       line.idle();
       const std::string& text = line.console.text();
       EXPECT_TRUE(line.progress.finished);
@@ -176,7 +185,7 @@ TEST(UpdateFaults, WithoutImageOrPortNothingIsSentAndNothingChanges) {
     if (c.image) line.loadImage(c.image);
     const std::string loaded = line.console.text();
     c.breakLine(line);
-    EXPECT_EQ(runFirmwareUpdate(line.ctx), c.result);
+    EXPECT_EQ(runFirmwareUpdate(line.ctx).result, c.result);
     EXPECT_TRUE(line.port->written.empty());
     EXPECT_EQ(line.console.text().find(">>>"), std::string::npos) << line.console.text();
     EXPECT_EQ(firmwareLoaded, c.image ? 1 : 0);
@@ -198,7 +207,7 @@ TEST(UpdateFaults, ASecondEncryptedUpdateNeverReusesACounter) {
   std::vector<uint32_t> counters[2];
   for (auto& run : counters) {
     frames.clear();
-    ASSERT_EQ(runFirmwareUpdate(line.ctx), UpdateResult::Finished);
+    ASSERT_EQ(runFirmwareUpdate(line.ctx).result, UpdateResult::Finished);
     for (const auto& f : frames)
       if (f.size() > 15 && f[6] == 0x90) run.push_back(f[11] | f[12] << 8 | f[13] << 16 | (uint32_t)f[14] << 24);
     ASSERT_FALSE(run.empty());

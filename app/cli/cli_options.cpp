@@ -1,52 +1,27 @@
 #include "app/cli/cli_options.h"
 
-#include <cctype>
-
 namespace {
 
-struct FieldRule {
-  const char* option;
-  const char* name;          // in errors about the config file
-  const char* windowDefault;  // the window's start text
-  size_t length;
-  bool letters;  // A-Z instead of hex digits
-};
-
-// The counter never comes from the config file: the window starts it at 1 too.
-const FieldRule FIELD_RULES[FIELD_COUNT] = {
-    {"--manufacturer", "manufacturer", "BRV", 3, true},
-    {"--id", "id", "01020304", 8, false},
-    {"--version", "version", "40", 2, false},
-    {"--device-type", "device type", "03", 2, false},
-    {"--key", "key", "5A17C3E90B4D62F8A1C07E3B9D2F4A68", 32, false},
-    {"--counter", "counter", "00000001", 8, false},
-};
-constexpr int CONFIG_FIELDS = 5;
-
-bool fits(const FieldRule& rule, const std::string& text) {
-  if (text.size() != rule.length) return false;
-  for (unsigned char c : text)
-    if (rule.letters ? !(c >= 'A' && c <= 'Z') : !std::isxdigit(c)) return false;
-  return true;
-}
-
-std::string ruleText(const FieldRule& rule) {
-  return rule.letters ? "must be " + std::to_string(rule.length) + " capital letters"
-                      : "must be " + std::to_string(rule.length) + " hex digits";
-}
-
 bool takesValue(const std::string& name) {
-  for (const FieldRule& rule : FIELD_RULES)
-    if (name == rule.option) return true;
-  return name == "--port" || name == "--baud" || name == "--protocol" || name == "--log";
+  for (int f = 0; f < FIELD_COUNT; ++f)
+    if (name == fieldRule((Field)f).option) return true;
+  return name == "--port" || name == "--baud" || name == "--protocol" || name == "--log" || name == "--key-file";
+}
+
+// A key file holds the digits on its first line; editors add a line end.
+std::string firstLine(const std::string& text) {
+  std::string line = text.substr(0, text.find('\n'));
+  while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t')) line.pop_back();
+  return line;
 }
 
 }  // namespace
 
-bool parseCommandLine(const std::vector<std::string>& args, const std::vector<std::string>* config,
-                      CliOptions& options, std::string& error) {
+bool parseCommandLine(const std::vector<std::string>& args, const CliSources& sources, CliOptions& options,
+                      std::string& error) {
   options = CliOptions();
   bool given[FIELD_COUNT] = {};
+  std::string keyFile;
   std::vector<std::string> images;
   bool request = false;
   for (size_t i = 0; i < args.size(); ++i) {
@@ -66,7 +41,7 @@ bool parseCommandLine(const std::vector<std::string>& args, const std::vector<st
     }
     int field = -1;
     for (int f = 0; f < FIELD_COUNT; ++f)
-      if (name == FIELD_RULES[f].option) field = f;
+      if (name == fieldRule((Field)f).option) field = f;
 
     if (name == "--help" || name == "-h") {
       options.command = CliCommand::Help;
@@ -82,6 +57,8 @@ bool parseCommandLine(const std::vector<std::string>& args, const std::vector<st
     } else if (field >= 0) {
       options.fields[field] = value;
       given[field] = true;
+    } else if (name == "--key-file") {
+      keyFile = value;
     } else if (name == "--port") {
       options.port = value;
     } else if (name == "--baud") {
@@ -108,13 +85,29 @@ bool parseCommandLine(const std::vector<std::string>& args, const std::vector<st
   if (images.size() > 1) return error = "one image at a time: " + images[1], false;
   if (!images.empty()) options.image = images[0];
 
+  const int key = (int)Field::Key;
+  std::string keySource;  // how a refused key is named
+  if (!given[key] && !keyFile.empty()) {
+    std::string text;
+    if (!sources.readFile || !sources.readFile(keyFile, text)) return error = "--key-file " + keyFile + ": cannot read it", false;
+    options.fields[key] = firstLine(text);
+    given[key] = true;
+    keySource = "--key-file " + keyFile + ":";
+  } else if (!given[key] && sources.keyVariable) {
+    options.fields[key] = sources.keyVariable;
+    given[key] = true;
+    keySource = "MBUS_KEY";
+  }
   for (int f = 0; f < FIELD_COUNT; ++f) {
-    const FieldRule& rule = FIELD_RULES[f];
-    const bool fromConfig = !given[f] && config && f < CONFIG_FIELDS;
-    if (!given[f]) options.fields[f] = fromConfig ? (f < (int)config->size() ? (*config)[f] : "") : rule.windowDefault;
-    if (fits(rule, options.fields[f])) continue;
-    error = fromConfig ? "QORconfig.txt line " + std::to_string(f + 1) + ": " + rule.name + " " + ruleText(rule)
-                       : std::string(rule.option) + " " + ruleText(rule);
+    const Field field = (Field)f;
+    const bool fromConfig = !given[f] && sources.config && f < CONFIG_FIELD_COUNT;
+    if (!given[f]) options.fields[f] = startFieldText(field, sources.config);
+    if (checkFieldText(field, options.fields[f]) == FieldCheck::Ok) continue;
+    // The key itself is never repeated in the message.
+    if (fromConfig)
+      error = "QORconfig.txt line " + std::to_string(f + 1) + ": " + fieldRule(field).name + " " + fieldRuleText(field);
+    else
+      error = (f == key && !keySource.empty() ? keySource : fieldRule(field).option) + std::string(" ") + fieldRuleText(field);
     return false;
   }
   return true;
@@ -127,12 +120,16 @@ std::string cliUsage() {
          "  -p, --port PATH         serial port (required)\n"
          "  -b, --baud 2400|9600    line speed (9600)\n"
          "  --protocol encrypted|block|simple   update protocol (encrypted)\n"
-         "  --manufacturer ABC  --id HEX8  --version HEX2  --device-type HEX2\n"
-         "  --key HEX32  --counter HEX8\n"
-         "                          meter identity, key and first invocation counter; the first\n"
-         "                          five default to QORconfig.txt in this folder when present,\n"
-         "                          else BRV 01020304 40 03 5A17C3E90B4D62F8A1C07E3B9D2F4A68;\n"
-         "                          the counter to 00000001\n"
+         "  --manufacturer ABC  --id HEX8  --version HEX2  --device-type HEX2  --counter HEX8\n"
+         "                          meter identity and first invocation counter; the first\n"
+         "                          four default to QORconfig.txt in this folder when present,\n"
+         "                          else BRV 01020304 40 03; the counter to 00000001\n"
+         "  --key-file FILE         communication key: 32 hex digits on the file's first line\n"
+         "  MBUS_KEY=HEX32          the same from the environment, when --key-file is not given\n"
+         "  --key HEX32             the same on the command line, where every user of this\n"
+         "                          machine can read it (ps) while the update runs\n"
+         "                          Without any of them: QORconfig.txt line 5, else\n"
+         "                          5A17C3E90B4D62F8A1C07E3B9D2F4A68\n"
          "  --log FILE              log of the session (QORFW.log)\n"
          "  --fast                  fast answers: read each answer as it arrives\n"
          "  -q, --quiet             no progress bar\n"

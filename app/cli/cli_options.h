@@ -1,15 +1,16 @@
 // The command line of mbus-fwupdate as a pure function: what to run, on which
 // port, and the six field texts, every value checked before anything is sent.
 #pragma once
+#include <functional>
 #include <string>
 #include <vector>
+
+#include "app/front/field_rules.h"
 
 enum class CliCommand { Update, ReqUd2, SndNke, Help };
 enum class CliProtocol { Encrypted, Block, Simple };
 
 enum CliExit { EXIT_DONE = 0, EXIT_USAGE = 1, EXIT_IMAGE = 2, EXIT_PORT = 3, EXIT_NO_ANSWER = 4, EXIT_CANCELLED = 5 };
-
-constexpr int FIELD_COUNT = 6;  // in the order of Field
 
 struct CliOptions {
   CliCommand command = CliCommand::Update;
@@ -23,9 +24,17 @@ struct CliOptions {
   std::string fields[FIELD_COUNT];  // manufacturer, id, version, device type, key, counter
 };
 
-// args without the program name. config: the lines of QORconfig.txt, or null
-// when there is none; it and then the window's defaults fill the fields not
-// given. False with a one-line error.
-bool parseCommandLine(const std::vector<std::string>& args, const std::vector<std::string>* config,
-                      CliOptions& options, std::string& error);
+// Where values come from besides the arguments.
+struct CliSources {
+  const std::vector<std::string>* config = nullptr;  // the lines of QORconfig.txt, null when none
+  const char* keyVariable = nullptr;                 // MBUS_KEY, null when unset
+  // A whole file into text; false when it cannot be read.
+  std::function<bool(const std::string& path, std::string& text)> readFile;
+};
+
+// args without the program name. The key comes from --key, else --key-file,
+// else MBUS_KEY, else like the other fields from the config file and then the
+// window's defaults. False with a one-line error.
+bool parseCommandLine(const std::vector<std::string>& args, const CliSources& sources, CliOptions& options,
+                      std::string& error);
 std::string cliUsage();

@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <cstdarg>
-#include <thread>
 
 volatile std::sig_atomic_t stopRequested = 0;
 
@@ -45,9 +44,9 @@ void installStopHandlers() {
 }
 
 void TerminalPump::runPending() {
-  if (std::chrono::steady_clock::now() < next_) return;
+  if (clock_.now() < next_) return;
   poll_();
-  next_ = std::chrono::steady_clock::now() + interval_;
+  next_ = clock_.now() + interval_;
 }
 
 void TerminalPump::pumpEvents() {
@@ -57,7 +56,7 @@ void TerminalPump::pumpEvents() {
 }
 
 void TerminalPump::pause(int ms) {
-  if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+  if (ms > 0) clock_.sleep(ms);
 }
 
 std::string progressLine(const std::string& protocol, const std::string& step, unsigned done, unsigned total,
@@ -112,12 +111,4 @@ void TerminalProgress::finish() {
 
 void TerminalConsole::appendStyledText(const char* text, int length, int) {
   if (echo_) std::fwrite(text, 1, (size_t)length, echo_);
-  for (int i = 0; i < length; ++i) {
-    if (text[i] != '\n') {
-      current_ += text[i];
-      continue;
-    }
-    last_ = current_;
-    current_.clear();
-  }
 }

@@ -1,12 +1,13 @@
-// The window's doors for a terminal: fields held as texts, a pump that runs
-// the receive poll like the window's timer, a one-line progress bar, and a
-// console that can echo to a stream. SIGINT and SIGTERM ask for a cancel.
+// The window's doors for a terminal: a pump that runs the receive poll like
+// the window's timer, a one-line progress bar, and a console that can echo
+// to a stream. SIGINT and SIGTERM ask for a cancel.
 #pragma once
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <thread>
 
 #include "interfaces/output.h"
 #include "interfaces/window_interfaces.h"
@@ -15,21 +16,17 @@ extern volatile std::sig_atomic_t stopRequested;
 // The first SIGINT/SIGTERM sets stopRequested; a second one ends the program.
 void installStopHandlers();
 
-class TerminalFields : public WindowFields {
- public:
-  std::string fieldText(Field field) const override { return texts_[(int)field]; }
-  void setFieldText(Field field, const std::string& text) override { texts_[(int)field] = text; }
-  void setStatusText(const std::string&) override {}  // a terminal has no status line
-
- private:
-  std::string texts_[6];
+// The time a pump runs on: the steady clock and real sleeps, or a test's.
+struct PumpClock {
+  std::function<std::chrono::steady_clock::time_point()> now = [] { return std::chrono::steady_clock::now(); };
+  std::function<void(int ms)> sleep = [](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
 };
 
 // poll runs at most once per interval, counted from the end of its last run.
 class TerminalPump : public EventPump {
  public:
-  explicit TerminalPump(std::function<void()> poll, int intervalMs = 200)
-      : poll_(std::move(poll)), interval_(intervalMs) {}
+  explicit TerminalPump(std::function<void()> poll, int intervalMs = 200, PumpClock clock = {})
+      : poll_(std::move(poll)), clock_(std::move(clock)), interval_(intervalMs) {}
   void runPending() override;
   void pumpEvents() override;  // runPending, then sleep 2 ms
   void pause(int ms) override;
@@ -38,6 +35,7 @@ class TerminalPump : public EventPump {
 
  private:
   std::function<void()> poll_;
+  PumpClock clock_;
   std::function<bool()> arrived_;
   std::chrono::milliseconds interval_;
   std::chrono::steady_clock::time_point next_{};
@@ -68,15 +66,13 @@ std::string progressLine(const std::string& protocol, const std::string& step, u
 // "encrypted QOR protocol: 6 of 6 blocks in 4.1 s"
 std::string closingLine(const std::string& protocol, unsigned done, unsigned total, double seconds);
 
-// Keeps the last complete line; echoes everything to the stream when one is set.
+// Echoes everything to the stream while one is set; otherwise only the log has it.
 class TerminalConsole : public ConsoleView {
  public:
   void echoTo(FILE* stream) { echo_ = stream; }
   void appendStyledText(const char* text, int length, int style) override;
   void scrollToEnd() override {}
-  const std::string& lastLine() const { return last_; }
 
  private:
   FILE* echo_ = nullptr;
-  std::string current_, last_;
 };

@@ -34,7 +34,13 @@ TEST_F(WindowState, EachOptionToggleFlipsOnlyItsFlagAndTheMarkFollows) {
       pressReturn(check);
       for (UpdateOption o : all)
         EXPECT_EQ(updateOption(o), o == row.option ? !before[(int)o] : before[(int)o]) << "flag " << (int)o;
+      app().forceRefresh();
       EXPECT_EQ(check->getCheck() == TRUE, updateOption(row.option));
+      // A flag set by other means (the command line's protocol choice) moves the mark too.
+      setUpdateOption(row.option, !updateOption(row.option));
+      app().forceRefresh();
+      EXPECT_EQ(check->getCheck() == TRUE, updateOption(row.option));
+      setUpdateOption(row.option, !updateOption(row.option));
     }
   }
 }
@@ -43,6 +49,7 @@ TEST_F(WindowState, EachFontChoiceChecksOnlyItsRadioAndGivesTheConsoleAFont) {
   for (int chosen : {1, 3, 4, 2, 1}) {
     SCOPED_TRACE("font " + std::to_string(chosen));
     pressReturn(window->getFontRadio(chosen));
+    app().forceRefresh();
     for (int n = 1; n <= 4; ++n) EXPECT_EQ(window->getFontRadio(n)->getCheck() == TRUE, n == chosen) << "radio " << n;
     FXFont* font = window->getConsole()->getFont();
     ASSERT_NE(font, nullptr);
@@ -98,6 +105,7 @@ TEST_F(WindowState, FastAnswersIsRememberedForTheNextWindow) {
     setUpdateOption(UpdateOption::FastAnswers, !on);
     window = new DongleToolWindow(&app());
     window->create();
+    app().forceRefresh();
     EXPECT_EQ(window->getFastAnswersCheck()->getCheck() == TRUE, on);
     EXPECT_EQ(updateOption(UpdateOption::FastAnswers), on);
   }

@@ -1,0 +1,46 @@
+#include "app/front/front_texts.h"
+
+#include "firmware/firmware_image.h"
+
+std::string serialErrorBox(SerialOpenResult result, const std::string& port) {
+  switch (result) {
+    case SerialOpenResult::Ok: break;
+    case SerialOpenResult::NoPortSelected: return "Serial Error\nNo COM port selected.";
+    case SerialOpenResult::NotFound: return "Serial Error\nCOM port " + port + " not found";
+    case SerialOpenResult::OpenFailed:
+    case SerialOpenResult::Busy:
+    case SerialOpenResult::NoPermission: return "Serial Error\nError opening COM port " + port;
+    // It opened; asking for its line settings is where it fails.
+    case SerialOpenResult::NotSerial:
+    case SerialOpenResult::GetParamsFailed: return "Serial Error\nError getting serial parameters.";
+    case SerialOpenResult::SetParamsFailed: return "Serial Error\nError setting serial parameters.";
+    case SerialOpenResult::SetTimeoutsFailed: return "Serial Error\nError setting timeouts.";
+  }
+  return "";
+}
+
+std::string serialErrorReason(SerialOpenResult result, const std::string& port) {
+  switch (result) {
+    case SerialOpenResult::Ok: break;
+    case SerialOpenResult::NoPortSelected: return "no serial port given";
+    case SerialOpenResult::NotFound: return "serial port " + port + " not found";
+    case SerialOpenResult::Busy: return "serial port " + port + " is held by another program";
+#ifdef _WIN32
+    case SerialOpenResult::NoPermission: return "no permission to open serial port " + port;
+#else
+    case SerialOpenResult::NoPermission:
+      return "no permission to open serial port " + port +
+             " (serial ports belong to the dialout group: sudo usermod -aG dialout $USER, then log in again)";
+#endif
+    case SerialOpenResult::NotSerial: return port + " is not a serial device";
+    case SerialOpenResult::OpenFailed: return "error opening serial port " + port;
+    case SerialOpenResult::GetParamsFailed: return "error getting serial parameters of " + port;
+    case SerialOpenResult::SetParamsFailed: return "error setting serial parameters of " + port;
+    case SerialOpenResult::SetTimeoutsFailed: return "error setting timeouts of " + port;
+  }
+  return "";
+}
+
+std::string imageTooLargeText(const std::string& path, unsigned long long size) {
+  return path + " has " + std::to_string(size) + " bytes; a dongle takes at most " + std::to_string(FIRMWARE_CAPACITY);
+}
