@@ -1,7 +1,7 @@
 // The serial port on POSIX systems, through termios: raw 8E1 without flow
 // control, non-blocking reads, writes bounded like the line's write time-out.
 // A port held by another program (flock, TIOCEXCL or a UUCP lock file) is
-// refused.
+// refused as busy.
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -57,7 +57,7 @@ bool heldExclusively(int fd) {
 
 SerialOpenResult configure(int fd, int baud) {
   struct termios tio;
-  if (tcgetattr(fd, &tio) != 0) return SerialOpenResult::GetParamsFailed;
+  if (tcgetattr(fd, &tio) != 0) return openFailure(OpenStep::GetParams, errno);
   if (!makeLineSettings(baud, tio)) return SerialOpenResult::SetParamsFailed;
   const speed_t speed = cfgetospeed(&tio);
 
@@ -82,13 +82,16 @@ class PosixSerialPort : public SerialPort {
   SerialOpenResult open(const char* path, int baud) override {
     close();
     const int fd = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-      return (errno == ENOENT || errno == ENOTDIR) ? SerialOpenResult::NotFound : SerialOpenResult::OpenFailed;
+    if (fd < 0) return openFailure(OpenStep::Open, errno);
     // flock also refuses a second open file description within this process.
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0 || heldExclusively(fd) ||
-        lock_.acquire(path) == UucpLockResult::HeldByOther) {
+    SerialOpenResult held = SerialOpenResult::Ok;
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0)
+      held = openFailure(OpenStep::Flock, errno);
+    else if (heldExclusively(fd) || lock_.acquire(path) == UucpLockResult::HeldByOther)
+      held = SerialOpenResult::Busy;
+    if (held != SerialOpenResult::Ok) {
       ::close(fd);
-      return SerialOpenResult::OpenFailed;
+      return held;
     }
     ioctl(fd, TIOCEXCL);  // fails on a non-tty, which tcgetattr reports next
     const SerialOpenResult result = configure(fd, baud);
@@ -172,6 +175,19 @@ class PosixSerialPort : public SerialPort {
 };
 
 }  // namespace
+
+SerialOpenResult openFailure(OpenStep step, int error) {
+  switch (step) {
+    case OpenStep::Open:
+      if (error == ENOENT || error == ENOTDIR) return SerialOpenResult::NotFound;
+      if (error == EACCES || error == EPERM) return SerialOpenResult::NoPermission;
+      return error == EBUSY ? SerialOpenResult::Busy : SerialOpenResult::OpenFailed;  // EBUSY: another's TIOCEXCL
+    case OpenStep::Flock: return error == EWOULDBLOCK ? SerialOpenResult::Busy : SerialOpenResult::OpenFailed;
+    case OpenStep::GetParams:
+      return (error == ENOTTY || error == EINVAL) ? SerialOpenResult::NotSerial : SerialOpenResult::GetParamsFailed;
+  }
+  return SerialOpenResult::OpenFailed;
+}
 
 bool makeLineSettings(int baud, struct termios& tio) {
   speed_t speed;
