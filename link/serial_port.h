@@ -9,10 +9,10 @@ enum class SerialOpenResult {
   Ok,
   NoPortSelected,    // the port list is empty
   NotFound,
-  OpenFailed,        // any other reason
-  Busy,              // another program holds it
-  NoPermission,
-  NotSerial,         // it opened, but it is no serial device
+  OpenFailed,        // any other refusal
+  Busy,              // another program holds the port
+  NoPermission,      // the user may not open the device
+  NotSerial,         // opened, but not a serial device (a plain file, /dev/null)
   GetParamsFailed,
   SetParamsFailed,
   SetTimeoutsFailed

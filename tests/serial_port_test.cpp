@@ -1,7 +1,8 @@
-// The termios line: its settings as a pure function (a pseudo-terminal drops
-// parity, so only this sees a lost PARENB), and the port over a real
+// The termios line: its settings and the reasons of a refused open as pure
+// functions (a pseudo-terminal drops parity, so only this sees a lost PARENB;
+// root is never refused for permission), and the port over a real
 // pseudo-terminal pair for what a pty can show: raw bytes, a held port, a
-// missing one and a far end that hangs up.
+// missing one, a path that is no terminal and a far end that hangs up.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -12,8 +13,10 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -46,6 +49,19 @@ TEST(LineSettings, EightDataBitsEvenParityOneStopRawAtBothRates) {
   }
   termios tio{};
   EXPECT_FALSE(makeLineSettings(4800, tio));
+}
+
+TEST(OpenFailure, EachStepsErrnoTellsItsReason) {
+  using R = SerialOpenResult;
+  const struct { OpenStep step; int error; R expected; } rows[] = {
+      {OpenStep::Open, EACCES, R::NoPermission}, {OpenStep::Open, EPERM, R::NoPermission},
+      {OpenStep::Open, EBUSY, R::Busy},          {OpenStep::Open, EINVAL, R::OpenFailed},
+      {OpenStep::Flock, ENOLCK, R::OpenFailed},  {OpenStep::GetParams, EINVAL, R::NotSerial},
+      {OpenStep::GetParams, EIO, R::GetParamsFailed},
+  };
+  for (const auto& row : rows)
+    EXPECT_EQ(openFailure(row.step, row.error), row.expected)
+        << "step " << (int)row.step << ", " << strerror(row.error);
 }
 
 struct PtyPair {
@@ -85,20 +101,19 @@ TEST(SerialPortPosix, AFrameLargerThanTheLineBufferGoesOutWhole) {
   reader.join();
 }
 
-TEST(SerialPortPosix, MissingHeldAndHungUpPortsAreTold) {
+TEST(SerialPortPosix, HeldPortsAreBusyAndAHungUpOneIsGone) {
   auto port = createSerialPort();
-  EXPECT_EQ(port->open("/dev/no-such-port", 9600), SerialOpenResult::NotFound);
   PtyPair pty;
   ASSERT_EQ(port->open(pty.path.c_str(), 9600), SerialOpenResult::Ok);
   auto second = createSerialPort();
-  EXPECT_EQ(second->open(pty.path.c_str(), 9600), SerialOpenResult::OpenFailed);
+  EXPECT_EQ(second->open(pty.path.c_str(), 9600), SerialOpenResult::Busy);
   EXPECT_FALSE(second->isOpen());
   port->close();  // nothing of ours may hold the tty after close
   EXPECT_EQ(second->open(pty.path.c_str(), 9600), SerialOpenResult::Ok);
   second->close();
   const int other = open(pty.path.c_str(), O_RDWR | O_NOCTTY);  // a program that only flocks
   ASSERT_EQ(flock(other, LOCK_EX), 0);
-  EXPECT_EQ(port->open(pty.path.c_str(), 9600), SerialOpenResult::OpenFailed);
+  EXPECT_EQ(port->open(pty.path.c_str(), 9600), SerialOpenResult::Busy);
   close(other);
   ASSERT_EQ(port->open(pty.path.c_str(), 9600), SerialOpenResult::Ok);
   uint8_t buffer[8];
@@ -109,6 +124,28 @@ TEST(SerialPortPosix, MissingHeldAndHungUpPortsAreTold) {
   pty.master = -1;
   EXPECT_EQ(port->read(buffer, 8, count), SerialIo::Gone);
   EXPECT_EQ(port->write(buffer, 8, count), SerialIo::Gone);
+}
+
+TEST(SerialPortPosix, MissingPathsAreNotFoundAndNonTerminalsNotSerial) {
+  char dir[] = "/tmp/mbus-paths-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  setenv("MBUS_LOCK_DIR", dir, 1);  // where a refused port must leave no lock file
+  const std::string plain = std::string(dir) + "/plain";
+  std::ofstream(plain) << "no terminal";
+  const struct { const char* behaviour; std::string path; SerialOpenResult expected; } rows[] = {
+      {"missing path", "/dev/no-such-port", SerialOpenResult::NotFound},
+      {"path through a plain file", plain + "/tty", SerialOpenResult::NotFound},
+      {"plain file", plain, SerialOpenResult::NotSerial},
+      {"device that is no terminal", "/dev/null", SerialOpenResult::NotSerial},
+  };
+  auto port = createSerialPort();
+  for (const auto& row : rows) {
+    EXPECT_EQ(port->open(row.path.c_str(), 9600), row.expected) << row.behaviour;
+    EXPECT_FALSE(port->isOpen()) << row.behaviour;
+  }
+  unlink(plain.c_str());
+  unsetenv("MBUS_LOCK_DIR");
+  EXPECT_EQ(rmdir(dir), 0) << "a refused port left its lock file";
 }
 
 std::string slurp(const std::string& path) { return access(path.c_str(), F_OK) == 0 ? readText(path) : "(none)"; }
@@ -140,7 +177,7 @@ TEST(SerialPortPosix, UucpLockOfALiveProgramRefusesADeadOnesIsReplacedByOursUnti
     const SerialOpenResult result = port->open(link.c_str(), 9600);
     const std::string whileOpen = slurp(lock);
     port->close();
-    EXPECT_EQ(result, alive ? SerialOpenResult::OpenFailed : SerialOpenResult::Ok);
+    EXPECT_EQ(result, alive ? SerialOpenResult::Busy : SerialOpenResult::Ok);
     EXPECT_EQ(whileOpen, lockText(alive ? holder : getpid()));
     EXPECT_EQ(slurp(lock), alive ? lockText(holder) : "(none)");
     if (alive) {

@@ -1,9 +1,14 @@
-// The termios settings of the M-Bus line: raw 8E1 at 2400 or 9600 baud, no
-// flow control, reads that return at once. A pure function, so the settings
-// can be checked where no real port exists (a pseudo-terminal drops parity).
+// The POSIX port's pure parts, so they can be checked where no real port
+// exists: the termios settings of the M-Bus line (a pseudo-terminal drops
+// parity) and what an errno says about a refused open.
 #pragma once
 #include <termios.h>
+
+#include "link/serial_port.h"
 
 // Fills tio from the port's current settings; false for a baud rate the
 // line does not use.
 bool makeLineSettings(int baud, struct termios& tio);
+
+enum class OpenStep { Open, Flock, GetParams };  // GetParams: the first tcgetattr
+SerialOpenResult openFailure(OpenStep step, int error);

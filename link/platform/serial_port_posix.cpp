@@ -1,15 +1,10 @@
 // The serial port on POSIX systems, through termios: raw 8E1 without flow
 // control, non-blocking reads, writes bounded like the line's write time-out.
 // A port held by another program (flock, TIOCEXCL or a UUCP lock file) is
-// refused.
+// refused as busy.
 #include <errno.h>
 #include <fcntl.h>
-#include <limits.h>
 #include <poll.h>
-#include <signal.h>
-#include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -20,9 +15,9 @@
 #include <unistd.h>
 
 #include <cstdint>
-#include <string>
 
 #include "link/platform/line_settings_posix.h"
+#include "link/platform/uucp_lock_posix.h"
 #include "link/serial_port.h"
 
 namespace {
@@ -60,113 +55,9 @@ bool heldExclusively(int fd) {
   return ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0;
 }
 
-// minicom, picocom and many vendor tools take no flock: their only mark on
-// the port is a lock file named after it.
-std::string lockFolder() {
-  const char* chosen = getenv("MBUS_LOCK_DIR");
-  if (chosen && *chosen) return chosen;
-  struct stat st;
-  for (const char* folder : {"/run/lock", "/var/lock"})
-    if (stat(folder, &st) == 0 && S_ISDIR(st.st_mode)) return folder;
-  return "";
-}
-
-// Others lock a symlinked device under its target's name.
-std::string lockPathFor(const char* device) {
-  const std::string folder = lockFolder();
-  if (folder.empty()) return "";
-  char resolved[PATH_MAX];
-  const char* real = realpath(device, resolved) ? resolved : device;
-  const char* slash = strrchr(real, '/');
-  return folder + "/LCK.." + (slash ? slash + 1 : real);
-}
-
-// 0 when the file names no process.
-pid_t readLockPid(int fd) {
-  char text[32];
-  const ssize_t n = ::read(fd, text, sizeof text - 1);
-  if (n <= 0) return 0;
-  text[n] = '\0';
-  char* end = text;
-  errno = 0;
-  const long value = strtol(text, &end, 10);
-  while (end < text + n && (*end == ' ' || *end == '\n')) ++end;
-  if (end == text + n && errno == 0 && value > 0 && value <= INT_MAX) return (pid_t)value;
-  int32_t binary = 0;  // old writers store the int itself
-  if (n == 4) memcpy(&binary, text, 4);
-  return binary > 0 ? (pid_t)binary : 0;
-}
-
-enum class Holder { None, Other, Self, Stale };
-
-Holder whoHolds(const std::string& path, struct stat& seen) {
-  if (lstat(path.c_str(), &seen) != 0) return Holder::None;
-  // O_NONBLOCK: a FIFO planted under the name must not hang the open.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  const pid_t pid = fd >= 0 ? readLockPid(fd) : 0;
-  if (fd >= 0) ::close(fd);
-  if (pid <= 0) return Holder::Stale;
-  if (pid == getpid()) return Holder::Self;
-  return (kill(pid, 0) == 0 || errno == EPERM) ? Holder::Other : Holder::Stale;
-}
-
-// Someone may have replaced the file since it was read; theirs stays.
-bool removeIfUnchanged(const std::string& path, const struct stat& seen) {
-  struct stat now;
-  if (lstat(path.c_str(), &now) != 0 || now.st_dev != seen.st_dev || now.st_ino != seen.st_ino) return true;
-  return unlink(path.c_str()) == 0 || errno == ENOENT;
-}
-
-class UucpLock {
- public:
-  // False when a live program other than us holds the lock.
-  bool acquire(const char* device) {
-    const std::string path = lockPathFor(device);
-    if (path.empty()) return true;
-    for (int attempt = 0; attempt < 3; ++attempt) {
-      struct stat seen;
-      switch (whoHolds(path, seen)) {
-        case Holder::Other: return false;
-        case Holder::Self: return true;  // not another program's, nor made by this port: left alone
-        case Holder::Stale:
-          if (!removeIfUnchanged(path, seen)) return true;  // folder not writable: go without
-          break;
-        case Holder::None: break;
-      }
-      const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-      if (fd < 0) {
-        if (errno == EEXIST) continue;  // another program was quicker: look again
-        return true;
-      }
-      char text[16];
-      const int length = snprintf(text, sizeof text, "%10d\n", (int)getpid());
-      fchmod(fd, 0644);  // the umask must not hide our PID from other users' programs
-      if (::write(fd, text, (size_t)length) == length && fstat(fd, &owned_) == 0)
-        path_ = path;
-      else
-        unlink(path.c_str());
-      ::close(fd);
-      return true;
-    }
-    return false;  // another program keeps taking it
-  }
-
-  void release() {
-    struct stat now;
-    if (!path_.empty() && lstat(path_.c_str(), &now) == 0 && now.st_dev == owned_.st_dev &&
-        now.st_ino == owned_.st_ino)
-      unlink(path_.c_str());
-    path_.clear();
-  }
-
- private:
-  std::string path_;
-  struct stat owned_ {};
-};
-
 SerialOpenResult configure(int fd, int baud) {
   struct termios tio;
-  if (tcgetattr(fd, &tio) != 0) return SerialOpenResult::GetParamsFailed;
+  if (tcgetattr(fd, &tio) != 0) return openFailure(OpenStep::GetParams, errno);
   if (!makeLineSettings(baud, tio)) return SerialOpenResult::SetParamsFailed;
   const speed_t speed = cfgetospeed(&tio);
 
@@ -191,12 +82,16 @@ class PosixSerialPort : public SerialPort {
   SerialOpenResult open(const char* path, int baud) override {
     close();
     const int fd = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-      return (errno == ENOENT || errno == ENOTDIR) ? SerialOpenResult::NotFound : SerialOpenResult::OpenFailed;
+    if (fd < 0) return openFailure(OpenStep::Open, errno);
     // flock also refuses a second open file description within this process.
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0 || heldExclusively(fd) || !lock_.acquire(path)) {
+    SerialOpenResult held = SerialOpenResult::Ok;
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0)
+      held = openFailure(OpenStep::Flock, errno);
+    else if (heldExclusively(fd) || lock_.acquire(path) == UucpLockResult::HeldByOther)
+      held = SerialOpenResult::Busy;
+    if (held != SerialOpenResult::Ok) {
       ::close(fd);
-      return SerialOpenResult::OpenFailed;
+      return held;
     }
     ioctl(fd, TIOCEXCL);  // fails on a non-tty, which tcgetattr reports next
     const SerialOpenResult result = configure(fd, baud);
@@ -280,6 +175,19 @@ class PosixSerialPort : public SerialPort {
 };
 
 }  // namespace
+
+SerialOpenResult openFailure(OpenStep step, int error) {
+  switch (step) {
+    case OpenStep::Open:
+      if (error == ENOENT || error == ENOTDIR) return SerialOpenResult::NotFound;
+      if (error == EACCES || error == EPERM) return SerialOpenResult::NoPermission;
+      return error == EBUSY ? SerialOpenResult::Busy : SerialOpenResult::OpenFailed;  // EBUSY: another's TIOCEXCL
+    case OpenStep::Flock: return error == EWOULDBLOCK ? SerialOpenResult::Busy : SerialOpenResult::OpenFailed;
+    case OpenStep::GetParams:
+      return (error == ENOTTY || error == EINVAL) ? SerialOpenResult::NotSerial : SerialOpenResult::GetParamsFailed;
+  }
+  return SerialOpenResult::OpenFailed;
+}
 
 bool makeLineSettings(int baud, struct termios& tio) {
   speed_t speed;

@@ -71,6 +71,14 @@ SerialOpenResult configure(HANDLE h, int baud) {
   return SerialOpenResult::Ok;
 }
 
+// COM ports open without sharing: one another program holds is refused
+// with ACCESS_DENIED or SHARING_VIOLATION.
+SerialOpenResult openFailure(DWORD error) {
+  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return SerialOpenResult::NotFound;
+  if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION) return SerialOpenResult::Busy;
+  return SerialOpenResult::OpenFailed;
+}
+
 class WindowsSerialPort : public SerialPort {
  public:
   ~WindowsSerialPort() override { close(); }
@@ -79,11 +87,7 @@ class WindowsSerialPort : public SerialPort {
     close();
     const HANDLE h = CreateFileA(devicePath(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, NULL,
                                  OPEN_EXISTING, 0, NULL);
-    if (h == INVALID_HANDLE_VALUE) {
-      const DWORD error = GetLastError();
-      return (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) ? SerialOpenResult::NotFound
-                                                                             : SerialOpenResult::OpenFailed;
-    }
+    if (h == INVALID_HANDLE_VALUE) return openFailure(GetLastError());
     const SerialOpenResult result = configure(h, baud);
     if (result != SerialOpenResult::Ok) {
       CloseHandle(h);

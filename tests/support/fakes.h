@@ -1,5 +1,5 @@
 // Fakes of the tool's outside doors, so the protocol core runs headless, and
-// helpers that print bytes as hex on a mismatch.
+// helpers that print bytes as hex and open results by name on a mismatch.
 #pragma once
 #include <algorithm>
 #include <cstdint>
@@ -54,8 +54,11 @@ class FakeFields : public WindowFields {
 class FakeSerialPort : public SerialPort {
  public:
   SerialOpenResult open(const char*, int baud) override {
-    // Configuring comes after opening: such a failure leaves the port open.
-    open_ = openResult != SerialOpenResult::NotFound && openResult != SerialOpenResult::OpenFailed;
+    // Configuring (NotSerial onwards) comes after opening: such a failure
+    // leaves the port open.
+    using R = SerialOpenResult;
+    open_ = openResult != R::NotFound && openResult != R::OpenFailed && openResult != R::Busy &&
+            openResult != R::NoPermission;
     openedBaud = baud;
     return openResult;
   }
@@ -89,6 +92,12 @@ class FakeSerialPort : public SerialPort {
  private:
   bool open_ = false;
 };
+
+inline void PrintTo(SerialOpenResult r, std::ostream* os) {
+  static const char* const names[] = {"Ok", "NoPortSelected", "NotFound", "OpenFailed", "Busy", "NoPermission",
+                                      "NotSerial", "GetParamsFailed", "SetParamsFailed", "SetTimeoutsFailed"};
+  *os << names[(int)r];
+}
 
 inline std::string hex(const uint8_t* bytes, size_t n) {
   static const char digits[] = "0123456789ABCDEF";

@@ -41,8 +41,8 @@ struct PollingPump : EventPump {
 };
 
 const char* resultName(SerialOpenResult r) {
-  static const char* const names[] = {"Ok", "NoPortSelected", "NotFound", "OpenFailed",
-                                      "GetParamsFailed", "SetParamsFailed", "SetTimeoutsFailed"};
+  static const char* const names[] = {"Ok", "NoPortSelected", "NotFound", "OpenFailed", "Busy", "NoPermission",
+                                      "NotSerial", "GetParamsFailed", "SetParamsFailed", "SetTimeoutsFailed"};
   return names[(int)r];
 }
 
