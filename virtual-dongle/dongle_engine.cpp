@@ -32,6 +32,10 @@ DongleEngine::DongleEngine(const DongleConfig& config)
       rng_(config.faults.seed),
       nextAnswerCounter_(config.answerCounter) {
   if (config_.faults.closeAfter == 0) closing_ = true;
+  if (config_.acceptedCounter >= 0) {
+    stats_.counterAccepted = true;
+    stats_.lastAcceptedCounter = (uint32_t)config_.acceptedCounter;
+  }
 }
 
 // splitmix64: the same faults for the same seed on every platform.

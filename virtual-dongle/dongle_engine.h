@@ -38,6 +38,7 @@ struct DongleConfig {
                      0xA1, 0xC0, 0x7E, 0x3B, 0x9D, 0x2F, 0x4A, 0x68};
   bool protectAnswers = false;
   uint32_t answerCounter = 1;  // message counter of the first answer
+  int64_t acceptedCounter = -1;  // a counter accepted before this run: older ones are replays
   int baud = 9600;             // 9600, 2400, or 0 for no pacing
   uint64_t frameGapUs = 50000;
   uint64_t replyDelayUs = 0;  // telegram end to reply start; 0: one character time

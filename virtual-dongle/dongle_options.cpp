@@ -60,6 +60,7 @@ std::string usage() {
          "  --protected-answers   answer REQ_UD2 with CI 0x90 (security mode 7)\n"
          "  --plain-answers       answer REQ_UD2 with CI 0x72 (the default)\n"
          "  --counter HEX8        message counter of the first answer (00000001)\n"
+         "  --accepted-counter HEX8  a counter accepted before: older ones are replays\n"
          "  --baud 9600|2400|0    pace the output like that line; 0: no pacing (9600)\n"
          "  --reply-delay-ms N    from a telegram's end to the start of the reply;\n"
          "                        0: one character time (3)\n"
@@ -125,6 +126,9 @@ bool parseOptions(int argc, const char* const* argv, Options& options, std::stri
     } else if (flag("--counter")) {
       ok = std::strlen(v) <= 8 && parseUnsigned(v, 16, 0xFFFFFFFFu, u);
       c.answerCounter = (uint32_t)u;
+    } else if (flag("--accepted-counter")) {
+      ok = std::strlen(v) <= 8 && parseUnsigned(v, 16, 0xFFFFFFFFu, u);
+      c.acceptedCounter = (int64_t)u;
     } else if (flag("--baud")) {
       ok = parseUnsigned(v, 10, 9600, u) && (u == 9600 || u == 2400 || u == 0);
       c.baud = (int)u;

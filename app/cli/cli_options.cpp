@@ -20,10 +20,10 @@ std::string firstLine(const std::string& text) {
 bool parseCommandLine(const std::vector<std::string>& args, const CliSources& sources, CliOptions& options,
                       std::string& error) {
   options = CliOptions();
-  bool given[FIELD_COUNT] = {};
+  bool* given = options.given;
   std::string keyFile;
   std::vector<std::string> images;
-  bool request = false;
+  bool request = false, logGiven = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     // Both long forms, --key=HEX and --key HEX, as scripts write either.
@@ -54,13 +54,18 @@ bool parseCommandLine(const std::vector<std::string>& args, const CliSources& so
       options.quiet = true;
     } else if (name == "--fast") {
       options.fast = true;
+    } else if (name == "--json") {
+      options.json = true;
     } else if (field >= 0) {
       options.fields[field] = value;
       given[field] = true;
     } else if (name == "--key-file") {
       keyFile = value;
     } else if (name == "--port") {
-      options.port = value;
+      if (value.empty()) return error = "--port needs a value", false;
+      for (const std::string& port : options.ports)
+        if (port == value) return error = "port " + value + " given twice", false;
+      options.ports.push_back(value);
     } else if (name == "--baud") {
       if (value != "2400" && value != "9600") return error = "--baud must be 2400 or 9600", false;
       options.baudIndex = value == "2400" ? 0 : 1;
@@ -71,13 +76,19 @@ bool parseCommandLine(const std::vector<std::string>& args, const CliSources& so
       else return error = "--protocol must be encrypted, block or simple", false;
     } else if (name == "--log") {
       options.logPath = value;
+      logGiven = true;
     } else if (name.size() > 1 && name[0] == '-') {
       return error = "unknown option " + arg, false;
     } else {
       images.push_back(arg);
     }
   }
-  if (options.port.empty()) return error = "--port is required", false;
+  if (options.ports.empty()) return error = "--port is required", false;
+  options.port = options.ports[0];
+  if (options.ports.size() > 1 && options.command != CliCommand::Update)
+    return error = "a request goes to one port at a time", false;
+  if (options.ports.size() > 1 && logGiven)
+    return error = "--log names one file; with several ports each gets QORFW-<port>.log", false;
   if (options.logPath.empty()) return error = "--log needs a file name", false;
   if (options.command == CliCommand::Update && images.empty()) return error = "no firmware image given", false;
   if (options.command != CliCommand::Update && !images.empty())
@@ -117,13 +128,17 @@ std::string cliUsage() {
   return "usage: mbus-fwupdate [options] IMAGE.cfw   update the dongle on --port with IMAGE\n"
          "       mbus-fwupdate --req-ud2 [options]   send REQ_UD2, print the answer decoded\n"
          "       mbus-fwupdate --snd-nke [options]   send SND_NKE, report the acknowledgement\n"
-         "  -p, --port PATH         serial port (required)\n"
+         "  -p, --port PATH         serial port (required); give it again for more dongles:\n"
+         "                          each port is updated in parallel, logs to QORFW-<port>.log,\n"
+         "                          and a summary table ends the run\n"
          "  -b, --baud 2400|9600    line speed (9600)\n"
          "  --protocol encrypted|block|simple   update protocol (encrypted)\n"
          "  --manufacturer ABC  --id HEX8  --version HEX2  --device-type HEX2  --counter HEX8\n"
          "                          meter identity and first invocation counter; the first\n"
          "                          four default to QORconfig.txt in this folder when present,\n"
-         "                          else BRV 01020304 40 03; the counter to 00000001\n"
+         "                          else BRV 01020304 40 03. Without --counter an encrypted\n"
+         "                          update starts with REQ_UD2 and takes the counter (and\n"
+         "                          the identity not given here) from the dongle's answer\n"
          "  --key-file FILE         communication key: 32 hex digits on the file's first line\n"
          "  MBUS_KEY=HEX32          the same from the environment, when --key-file is not given\n"
          "  --key HEX32             the same on the command line, where every user of this\n"
@@ -132,10 +147,12 @@ std::string cliUsage() {
          "                          5A17C3E90B4D62F8A1C07E3B9D2F4A68\n"
          "  --log FILE              log of the session (QORFW.log)\n"
          "  --fast                  fast answers: read each answer as it arrives\n"
+         "  --json                  one JSON object per event on stdout (see README);\n"
+         "                          human text goes to stderr\n"
          "  -q, --quiet             no progress bar\n"
          "  -h, --help              this text\n"
          "A request waits 5 s for its answer. After an update the next counter is printed\n"
          "as 'counter: HEX8', for --counter of the next run.\n"
          "exit codes: 0 done, 1 usage, 2 firmware file, 3 serial port, 4 no answer from the\n"
-         "dongle, 5 cancelled (SIGINT or SIGTERM)\n";
+         "dongle, 5 cancelled (SIGINT or SIGTERM); with several ports the largest of theirs\n";
 }

@@ -14,14 +14,17 @@ enum CliExit { EXIT_DONE = 0, EXIT_USAGE = 1, EXIT_IMAGE = 2, EXIT_PORT = 3, EXI
 
 struct CliOptions {
   CliCommand command = CliCommand::Update;
-  std::string port;
+  std::vector<std::string> ports;  // -p once or more: one update per port, in parallel
+  std::string port;                // the first of them
   std::string image;
   int baudIndex = 1;  // as the window's list: 0 = 2400, 1 = 9600
   CliProtocol protocol = CliProtocol::Encrypted;
   std::string logPath = "QORFW.log";
   bool quiet = false;
   bool fast = false;  // fast answers: read an answer as soon as it arrives
+  bool json = false;  // NDJSON events on stdout, human text on stderr
   std::string fields[FIELD_COUNT];  // manufacturer, id, version, device type, key, counter
+  bool given[FIELD_COUNT] = {};     // by an option, not from a file or default
 };
 
 // Where values come from besides the arguments.
@@ -34,7 +37,8 @@ struct CliSources {
 
 // args without the program name. The key comes from --key, else --key-file,
 // else MBUS_KEY, else like the other fields from the config file and then the
-// window's defaults. False with a one-line error.
+// window's defaults. Without --counter an update learns it from the dongle.
+// False with a one-line error.
 bool parseCommandLine(const std::vector<std::string>& args, const CliSources& sources, CliOptions& options,
                       std::string& error);
 std::string cliUsage();

@@ -1,5 +1,6 @@
 // mbus-fwupdate: the window's firmware update, SND_NKE and REQ_UD2 for a
-// terminal or a script, with the window's core, telegrams and log.
+// terminal or a script, with the window's core, telegrams and log; several
+// ports run as one child process each (port_runs).
 #ifndef _WIN32
 #include <poll.h>
 #endif
@@ -12,7 +13,10 @@
 #include <fstream>
 #include <sstream>
 
+#include "app/cli/child_process.h"
 #include "app/cli/cli_options.h"
+#include "app/cli/json_events.h"
+#include "app/cli/port_runs.h"
 #include "app/cli/terminal_front.h"
 #include "app/config_file.h"
 #include "app/front/front_texts.h"
@@ -29,10 +33,26 @@ namespace {
 const char* const CONFIG_FILE = "QORconfig.txt";
 constexpr int REQUEST_BUDGET = 2500;  // polls of 2 ms: 5 s at least
 
-int fail(int code, const std::string& text) {
-  std::fprintf(stderr, "mbus-fwupdate: %s\n", text.c_str());
-  return code;
-}
+// One port's run: where its human text goes, and its events with --json.
+struct Run {
+  const CliOptions& options;
+  FILE* human;          // stdout, or stderr with --json
+  JsonEvents* events;   // null without --json
+  long long counter = -1;  // where the next update starts, once known
+
+  int done(const std::string& line) {
+    if (counter >= 0) std::fprintf(human, "counter: %08llX\n", counter);
+    if (!line.empty()) std::fprintf(human, "%s\n", line.c_str());
+    if (events) events->result(EXIT_DONE, counter, line);
+    return EXIT_DONE;
+  }
+  int fail(int code, const std::string& text) {
+    if (counter >= 0) std::fprintf(human, "counter: %08llX\n", counter);
+    std::fprintf(stderr, "mbus-fwupdate: %s\n", text.c_str());
+    if (events) events->result(code, counter, text);
+    return code;
+  }
+};
 
 bool readWholeFile(const std::string& path, std::string& text) {
   std::ifstream file(path, std::ios::binary);
@@ -54,84 +74,105 @@ std::string imageError(const std::string& path) {
   return "";
 }
 
-void chooseProtocol(CliProtocol protocol) {
-  setUpdateOption(UpdateOption::Encryption, protocol == CliProtocol::Encrypted);
-  setUpdateOption(UpdateOption::SimpleProtocol, protocol == CliProtocol::Simple);
+const char* protocolName(CliProtocol protocol) {
+  switch (protocol) {
+    case CliProtocol::Encrypted: return "encrypted";
+    case CliProtocol::Block: return "block";
+    case CliProtocol::Simple: break;
+  }
+  return "simple";
 }
 
-int runUpdate(ToolContext& ctx) {
-  if (stopRequested) return fail(EXIT_CANCELLED, "cancelled before the update started");
+// The answer's identity and counter as the window's answer reception set
+// them; an identity given as an option stays as given.
+void keepGivenIdentity(ToolContext& ctx, const CliOptions& options) {
+  for (int f = 0; f < (int)Field::Key; ++f)
+    if (options.given[f]) ctx.fields.setFieldText((Field)f, options.fields[f]);
+}
+
+WaitOutcome request(ToolContext& ctx, Run& run, LinkRequest kind, AnswerValues& answer) {
+  ctx.answer = &answer;
+  const WaitOutcome outcome = requestAndWait(ctx, kind, REQUEST_BUDGET);
+  ctx.answer = nullptr;
+  if (answer.answered) {
+    run.counter = answer.counter;
+    if (run.events) run.events->answer(answer);
+  }
+  return outcome;
+}
+
+int waitFailure(Run& run, WaitOutcome outcome, const std::string& what) {
+  switch (outcome) {
+    case WaitOutcome::Raised: break;
+    case WaitOutcome::PortLost: return run.fail(EXIT_PORT, "Serial port " + run.options.port + " lost.");
+    case WaitOutcome::Cancelled: return run.fail(EXIT_CANCELLED, "cancelled");
+    case WaitOutcome::Expired: break;
+  }
+  return run.fail(EXIT_NO_ANSWER, what);
+}
+
+int runUpdate(ToolContext& ctx, Run& run) {
+  if (stopRequested) return run.fail(EXIT_CANCELLED, "cancelled before the update started");
+  const CliOptions& options = run.options;
+  setUpdateOption(UpdateOption::Encryption, options.protocol == CliProtocol::Encrypted);
+  setUpdateOption(UpdateOption::SimpleProtocol, options.protocol == CliProtocol::Simple);
+  if (!options.given[(int)Field::Counter] && options.protocol == CliProtocol::Encrypted) {
+    // A counter below one the dongle has seen would be refused as a replay.
+    AnswerValues answer;
+    const WaitOutcome outcome = request(ctx, run, LinkRequest::ReqUd2, answer);
+    if (outcome != WaitOutcome::Raised) return waitFailure(run, outcome, "the dongle did not answer the counter request");
+    keepGivenIdentity(ctx, options);
+  }
   const UpdateOutcome outcome = runFirmwareUpdate(ctx);
-  std::printf("counter: %08X\n", (unsigned)outcome.counter);
+  run.counter = outcome.counter;
   switch (outcome.result) {
-    case UpdateResult::Finished:
-      std::printf("%s\n", outcome.line.c_str());
-      return EXIT_DONE;
-    case UpdateResult::NoFirmware: return fail(EXIT_IMAGE, "no firmware loaded");
-    case UpdateResult::Cancelled: return fail(EXIT_CANCELLED, outcome.line);
-    case UpdateResult::NoAnswer: return fail(EXIT_NO_ANSWER, outcome.line);
-    case UpdateResult::PortLost: return fail(EXIT_PORT, outcome.line);
+    case UpdateResult::Finished: return run.done(outcome.line);
+    case UpdateResult::NoFirmware: return run.fail(EXIT_IMAGE, "no firmware loaded");
+    case UpdateResult::Cancelled: return run.fail(EXIT_CANCELLED, outcome.line);
+    case UpdateResult::NoAnswer: return run.fail(EXIT_NO_ANSWER, outcome.line);
+    case UpdateResult::PortLost: return run.fail(EXIT_PORT, outcome.line);
     case UpdateResult::NotConnected: break;
   }
   ctx.out.outputText("Serial not connected.\n", STYLE_SENT);
-  return fail(EXIT_PORT, "serial not connected");
+  return run.fail(EXIT_PORT, "serial not connected");
 }
 
 // One request, its answer shown as the window's timer would show it.
-int runRequest(ToolContext& ctx, CliCommand command, TerminalConsole& console, const CliOptions& options) {
+int runRequest(ToolContext& ctx, Run& run, TerminalConsole& console) {
+  const CliOptions& options = run.options;
   AnswerValues answer;
-  ctx.answer = &answer;
-  console.echoTo(stdout);
+  console.echoTo(run.human);
   const WaitOutcome outcome =
-      requestAndWait(ctx, command == CliCommand::SndNke ? LinkRequest::SndNke : LinkRequest::ReqUd2, REQUEST_BUDGET);
+      request(ctx, run, options.command == CliCommand::SndNke ? LinkRequest::SndNke : LinkRequest::ReqUd2, answer);
   console.echoTo(nullptr);
-  std::fflush(stdout);
-  ctx.answer = nullptr;
-  switch (outcome) {
-    case WaitOutcome::Raised: break;
-    case WaitOutcome::PortLost: return fail(EXIT_PORT, "Serial port " + options.port + " lost.");
-    case WaitOutcome::Cancelled: return fail(EXIT_CANCELLED, "cancelled");
-    case WaitOutcome::Expired: return fail(EXIT_NO_ANSWER, "no answer from the dongle within 5 s");
-  }
-  if (command == CliCommand::ReqUd2 && answer.answered) {
+  std::fflush(run.human);
+  if (outcome != WaitOutcome::Raised) return waitFailure(run, outcome, "no answer from the dongle within 5 s");
+  if (options.command == CliCommand::ReqUd2 && answer.answered) {
     // Without an identity in the answer the one given still stands.
     const bool named = answer.identified && answer.manufacturer[0];
-    std::printf("manufacturer: %s\n", named ? answer.manufacturer : options.fields[(int)Field::Manufacturer].c_str());
+    std::fprintf(run.human, "manufacturer: %s\n", named ? answer.manufacturer : options.fields[0].c_str());
     if (answer.identified)
-      std::printf("id: %08X\nversion: %02X\ndevice type: %02X\n", (unsigned)answer.idNumber, answer.version,
-                  answer.deviceType);
+      std::fprintf(run.human, "id: %08X\nversion: %02X\ndevice type: %02X\n", (unsigned)answer.idNumber,
+                   answer.version, answer.deviceType);
     else
-      std::printf("id: %s\nversion: %s\ndevice type: %s\n", options.fields[(int)Field::IdNumber].c_str(),
-                  options.fields[(int)Field::Version].c_str(), options.fields[(int)Field::DeviceType].c_str());
-    std::printf("counter: %08X\n", (unsigned)answer.counter);
+      std::fprintf(run.human, "id: %s\nversion: %s\ndevice type: %s\n", options.fields[1].c_str(),
+                   options.fields[2].c_str(), options.fields[3].c_str());
   }
-  return EXIT_DONE;
+  return run.done("");
 }
 
-}  // namespace
-
-int main(int argc, char* argv[]) {
-  std::vector<std::string> config;
-  if (readConfigFile(CONFIG_FILE))
-    for (int i = 0; i < CONFIG_LINE_COUNT; ++i) config.push_back(configLines[i]);
-  CliSources sources;
-  sources.config = configLoaded ? &config : nullptr;
-  sources.keyVariable = std::getenv("MBUS_KEY");
-  sources.readFile = readWholeFile;
-  CliOptions options;
-  std::string error;
-  if (!parseCommandLine(std::vector<std::string>(argv + 1, argv + argc), sources, options, error))
-    return fail(EXIT_USAGE, error + " (see --help)");
-  if (options.command == CliCommand::Help) {
-    std::printf("%s", cliUsage().c_str());
-    return EXIT_DONE;
-  }
+int runPort(const CliOptions& options) {
+  JsonEvents json(stdout, options.port);
+  Run run{options, options.json ? stderr : stdout, options.json ? &json : nullptr};
+  const char* command = options.command == CliCommand::Update   ? "update"
+                        : options.command == CliCommand::ReqUd2 ? "req-ud2"
+                                                                : "snd-nke";
+  if (run.events)
+    run.events->start(command, options.image, options.command == CliCommand::Update ? protocolName(options.protocol) : "");
   if (options.command == CliCommand::Update) {
     const std::string imageProblem = imageError(options.image);
-    if (!imageProblem.empty()) return fail(EXIT_IMAGE, imageProblem);
+    if (!imageProblem.empty()) return run.fail(EXIT_IMAGE, imageProblem);
   }
-  installStopHandlers();
-
   if (!openLogFile(options.logPath.c_str()))
     std::fprintf(stderr, "mbus-fwupdate: Log file %s could not be created; output is shown in the console only.\n",
                  options.logPath.c_str());
@@ -153,33 +194,53 @@ int main(int argc, char* argv[]) {
       return link.connected() && poll(&p, 1, 0) > 0;
     });
 #endif
-  FILE* bar = options.quiet ? nullptr : isatty(2) ? stderr : isatty(1) ? stdout : nullptr;
-  TerminalProgress progress(bar, stdout);
+  FILE* bar = options.quiet ? nullptr : isatty(2) ? stderr : (isatty(1) && !options.json) ? stdout : nullptr;
+  TerminalProgress progress(bar, run.human, run.events);
   ToolContext ctx{out, fields, link, pump, &progress};
   context = &ctx;
 
   int code = EXIT_DONE;
   unsigned long long size = 0;
-  if (options.command == CliCommand::Update) {
-    const LoadResult loaded = loadFirmwareFile(options.image.c_str(), out, &size);
-    if (loaded == LoadResult::TooLarge) code = fail(EXIT_IMAGE, imageTooLargeText(options.image, size));
-    if (loaded == LoadResult::CannotOpen) {
-      out.outputText("Error opening firmware file.\n", STYLE_SENT);
-      code = fail(EXIT_IMAGE, "cannot read " + options.image);
-    }
-  }
-  if (code == EXIT_DONE) {
-    const SerialOpenResult opened = link.connect(options.port, options.baudIndex);
-    if (opened != SerialOpenResult::Ok) {
-      code = fail(EXIT_PORT, serialErrorReason(opened, options.port));
-    } else if (options.command == CliCommand::Update) {
-      chooseProtocol(options.protocol);
-      code = runUpdate(ctx);
-    } else {
-      code = runRequest(ctx, options.command, console, options);
-    }
+  const LoadResult loaded =
+      options.command == CliCommand::Update ? loadFirmwareFile(options.image.c_str(), out, &size) : LoadResult::Loaded;
+  if (loaded == LoadResult::TooLarge) {
+    code = run.fail(EXIT_IMAGE, imageTooLargeText(options.image, size));
+  } else if (loaded == LoadResult::CannotOpen) {
+    out.outputText("Error opening firmware file.\n", STYLE_SENT);
+    code = run.fail(EXIT_IMAGE, "cannot read " + options.image);
+  } else if (const SerialOpenResult opened = link.connect(options.port, options.baudIndex);
+             opened != SerialOpenResult::Ok) {
+    code = run.fail(EXIT_PORT, serialErrorReason(opened, options.port));
+  } else {
+    code = options.command == CliCommand::Update ? runUpdate(ctx, run) : runRequest(ctx, run, console);
   }
   link.disconnect();
   closeLogFile();
   return code;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  std::vector<std::string> config;
+  if (readConfigFile(CONFIG_FILE))
+    for (int i = 0; i < CONFIG_LINE_COUNT; ++i) config.push_back(configLines[i]);
+  CliSources sources;
+  sources.config = configLoaded ? &config : nullptr;
+  sources.keyVariable = std::getenv("MBUS_KEY");
+  sources.readFile = readWholeFile;
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  CliOptions options;
+  std::string error;
+  if (!parseCommandLine(args, sources, options, error)) {
+    std::fprintf(stderr, "mbus-fwupdate: %s (see --help)\n", error.c_str());
+    return EXIT_USAGE;
+  }
+  if (options.command == CliCommand::Help) {
+    std::printf("%s", cliUsage().c_str());
+    return EXIT_DONE;
+  }
+  installStopHandlers();
+  if (options.ports.size() > 1) return runPorts(ownProgramPath(argv[0]), args, options);
+  return runPort(options);
 }

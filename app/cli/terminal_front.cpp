@@ -85,9 +85,12 @@ void TerminalProgress::start(const char* protocol, unsigned totalBlocks) {
   total_ = totalBlocks;
   done_ = 0;
   started_ = std::chrono::steady_clock::now();
+  step_.clear();
 }
 
 void TerminalProgress::update(const std::string& step, unsigned done) {
+  if (events_ && step != step_) events_->step(step, done, total_);
+  if (events_) events_->progress(done, total_);
   step_ = step;
   done_ = done;
   if (!bar_) return;

@@ -9,6 +9,7 @@
 #include <string>
 #include <thread>
 
+#include "app/cli/json_events.h"
 #include "interfaces/output.h"
 #include "interfaces/window_interfaces.h"
 
@@ -45,7 +46,8 @@ class TerminalPump : public EventPump {
 // closing. cancelRequested follows stopRequested.
 class TerminalProgress : public ProgressView {
  public:
-  TerminalProgress(FILE* bar, FILE* closing) : bar_(bar), closing_(closing) {}
+  TerminalProgress(FILE* bar, FILE* closing, JsonEvents* events = nullptr)
+      : bar_(bar), closing_(closing), events_(events) {}
   void start(const char* protocol, unsigned totalBlocks) override;
   void update(const std::string& step, unsigned done) override;
   bool cancelRequested() override { return stopRequested != 0; }
@@ -55,6 +57,7 @@ class TerminalProgress : public ProgressView {
   double seconds() const;
   FILE* bar_;
   FILE* closing_;
+  JsonEvents* events_;
   std::string protocol_, step_;
   unsigned total_ = 0, done_ = 0;
   std::chrono::steady_clock::time_point started_;

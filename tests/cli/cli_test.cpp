@@ -10,6 +10,9 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <set>
 #include <fstream>
 #include <sstream>
 
@@ -125,7 +128,8 @@ ToolRun runTool(std::vector<std::string> args, bool (*interrupt)() = nullptr) {
 class FwUpdate : public ::testing::Test {
  protected:
   void SetUp() override {  // nothing from an earlier run may pass for this one's
-    std::filesystem::remove("QORFW.log");
+    for (const auto& entry : std::filesystem::directory_iterator("."))
+      if (entry.path().filename().string().rfind("QORFW", 0) == 0) std::filesystem::remove(entry.path());
     std::filesystem::remove_all("locks");
     std::filesystem::create_directory("locks");
     setenv("MBUS_LOCK_DIR", "locks", 1);
@@ -185,6 +189,90 @@ TEST_F(FwUpdate, InterruptClosesThePortAndCompletesTheLog) {
   EXPECT_TRUE(std::filesystem::is_empty("locks")) << "the port's lock file is left";
 }
 
+std::map<std::string, std::vector<nlohmann::json>> eventsByPort(const std::string& ndjson) {
+  std::map<std::string, std::vector<nlohmann::json>> byPort;
+  std::istringstream lines(ndjson);
+  for (std::string line; std::getline(lines, line);) {
+    const nlohmann::json event = nlohmann::json::parse(line, nullptr, false);
+    EXPECT_TRUE(event.is_object()) << line;
+    if (event.is_object()) byPort[event.value("port", "")].push_back(event);
+  }
+  return byPort;
+}
+
+// Each event has exactly the keys the README lists for it.
+void expectDocumentedKeys(const nlohmann::json& event) {
+  static const std::map<std::string, std::set<std::string>> keys = {
+      {"start", {"event", "port", "command", "image", "protocol"}},
+      {"step", {"event", "port", "step", "done", "total"}},
+      {"progress", {"event", "port", "done", "total", "percent", "seconds"}},
+      {"answer", {"event", "port", "counter", "decrypt", "manufacturer", "id", "version", "device_type"}},
+      {"result", {"event", "port", "exit", "counter", "seconds", "message"}},
+  };
+  const auto known = keys.find(event.value("event", ""));
+  ASSERT_NE(known, keys.end()) << event.dump();
+  std::set<std::string> got;
+  for (const auto& item : event.items()) got.insert(item.key());
+  EXPECT_EQ(got, known->second) << event.dump();
+}
+
+// A dongle that had accepted counter 0x30 takes the learned counter; a silent
+// one, one that closes its line and a missing port end with their own codes,
+// and the others finish.
+TEST_F(FwUpdate, SeveralPortsRunInParallelEachWithItsOwnLogAndResult) {
+  DongleLauncher good("good", {"--accepted-counter", "00000030", "--counter", "00000030"});
+  DongleLauncher silent("silent", {"--silent-after", "0"});
+  DongleLauncher closing("closing", {"--close-after", "5"});
+  ASSERT_TRUE(good.started() && silent.started() && closing.started());
+  const ToolRun run = runTool({"-q", "--json", "-p", "good", "-p", "silent", "-p", "closing", "-p", "gone", small});
+  EXPECT_EQ(run.code, 4) << "the largest of 0, 4, 3 and 3";
+  const struct { const char* port; int exit; const char* message; } ports[] = {
+      {"good", 0, "Dongle is now reprogramming, please reselect Dongle and check result."},
+      {"silent", 4, "the dongle did not answer the counter request"},
+      {"closing", 3, "Serial port closing lost."},
+      {"gone", 3, "serial port gone not found"},
+  };
+  auto events = eventsByPort(run.out);
+  EXPECT_EQ(events.size(), 4u);
+  for (const auto& p : ports) {
+    SCOPED_TRACE(p.port);
+    const std::vector<nlohmann::json>& mine = events[p.port];
+    ASSERT_GE(mine.size(), 2u);
+    for (const auto& event : mine) expectDocumentedKeys(event);
+    EXPECT_EQ(mine.front()["event"], "start");
+    EXPECT_EQ(mine.back()["event"], "result");
+    EXPECT_EQ(mine.back()["exit"], p.exit);
+    EXPECT_EQ(mine.back()["message"], p.message);
+    EXPECT_TRUE(has(run.err, p.port)) << "the summary names every port";
+    if (std::string(p.port) != "gone") {
+      EXPECT_TRUE(has(readText(std::string("QORFW-") + p.port + ".log"), ">>> REQ_UD2"));
+    }
+  }
+  EXPECT_EQ(readBytes(good.outputPath), readBytes(small));
+  good.stop();
+  EXPECT_TRUE(has(readText(good.summaryPath), "stale_counters=0\n")) << "no counter went out twice";
+  EXPECT_GT(std::stoul(events["good"].back()["counter"].get<std::string>(), nullptr, 16), 0x30u);
+}
+
+TEST_F(FwUpdate, InterruptCancelsEveryPortAndEachLogEndsWithItsCancelLine) {
+  std::vector<std::unique_ptr<DongleLauncher>> dongles;
+  for (const char* name : {"a", "b", "c"}) dongles.push_back(std::make_unique<DongleLauncher>(name, std::vector<std::string>{}));
+  const ToolRun run = runTool({"-p", "a", "-p", "b", "-p", "c", built("sample-firmware.cfw")}, [] {
+    for (const char* log : {"QORFW-a.log", "QORFW-b.log", "QORFW-c.log"})
+      if (!has(readText(log), "Send FW data 256")) return false;
+    return true;
+  });
+  EXPECT_EQ(run.code, 5);
+  for (const std::string port : {"a", "b", "c"}) {
+    EXPECT_EQ(lastLine(readText("QORFW-" + port + ".log")).rfind("Firmware update cancelled at ", 0), 0u) << port;
+    EXPECT_TRUE(has(run.out, "[" + port + "] mbus-fwupdate: Firmware update cancelled at ")) << run.out;
+    std::istringstream table(run.out.substr(run.out.find("\nport ") + 1));
+    std::string name, result, code;
+    while (table >> name >> result >> code && name != port) table.ignore(1 << 10, '\n');
+    EXPECT_EQ(result + " " + code, "cancelled 5") << run.out;
+  }
+}
+
 TEST_F(FwUpdate, BadInputSendsNothing) {
   startDongle();
   std::ofstream("big.cfw") << std::string(131105, 'x');
@@ -197,13 +285,13 @@ TEST_F(FwUpdate, BadInputSendsNothing) {
   };
   for (const auto& c : cases) {
     std::vector<std::string> args = c.args;
-    args.insert(args.begin(), {"-p", "port"});
+    if (std::find(args.begin(), args.end(), "-p") == args.end()) args.insert(args.begin(), {"-p", "port"});
     const int held = c.holdPort ? open("port", O_RDWR | O_NOCTTY) : -1;
     if (held >= 0) flock(held, LOCK_EX);
     const ToolRun run = runTool(args);
     if (held >= 0) close(held);
     EXPECT_EQ(run.code, c.code) << c.error;
-    EXPECT_TRUE(has(run.err, c.error) && std::count(run.err.begin(), run.err.end(), '\n') == 1) << run.err;
+    EXPECT_TRUE(has(run.err, c.error) && std::count(run.err.begin(), run.err.end(), '\n') == 1) << c.error << ": " << run.err;
   }
   EXPECT_TRUE(has(runTool({"--help"}).out, "exit codes: 0 done"));
   EXPECT_TRUE(has(summary(), "telegrams=0\n"));

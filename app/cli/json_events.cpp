@@ -1,0 +1,76 @@
+#include "app/cli/json_events.h"
+
+#include <nlohmann/json.hpp>
+
+#include "commands/meter_answers.h"
+
+namespace {
+
+std::string hex(unsigned long long value, int digits) {
+  char text[20];
+  std::snprintf(text, sizeof text, "%0*llX", digits, value);
+  return text;
+}
+
+const char* decryptName(AnswerValues::Decrypt decrypt) {
+  switch (decrypt) {
+    case AnswerValues::Decrypt::Ok: return "ok";
+    case AnswerValues::Decrypt::Error: return "error";
+    case AnswerValues::Decrypt::NotProtected: break;
+  }
+  return "not protected";
+}
+
+void emit(FILE* out, const nlohmann::json& event) {
+  // Replacement characters for bytes of a path that are no UTF-8: never an exception.
+  const std::string line = event.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+  std::fprintf(out, "%s\n", line.c_str());
+  std::fflush(out);
+}
+
+}  // namespace
+
+double JsonEvents::seconds() const {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
+}
+
+void JsonEvents::start(const char* command, const std::string& image, const std::string& protocol) {
+  nlohmann::json event = {{"event", "start"}, {"port", port_}, {"command", command}};
+  if (!image.empty()) event["image"] = image;
+  if (!protocol.empty()) event["protocol"] = protocol;
+  emit(out_, event);
+}
+
+void JsonEvents::step(const std::string& step, unsigned done, unsigned total) {
+  emit(out_, {{"event", "step"}, {"port", port_}, {"step", step}, {"done", done}, {"total", total}});
+}
+
+void JsonEvents::progress(unsigned done, unsigned total) {
+  const auto now = std::chrono::steady_clock::now();
+  const bool allDone = done >= total && !toldAllDone_;
+  if (!allDone && now - lastProgress_ < std::chrono::seconds(1)) return;
+  toldAllDone_ = toldAllDone_ || done >= total;
+  lastProgress_ = now;
+  const double share = total ? 100.0 * done / total : 100.0;
+  emit(out_, {{"event", "progress"}, {"port", port_}, {"done", done}, {"total", total}, {"percent", share},
+              {"seconds", seconds()}});
+}
+
+void JsonEvents::answer(const AnswerValues& answer) {
+  nlohmann::json event = {{"event", "answer"}, {"port", port_}, {"counter", hex(answer.counter, 8)},
+                          {"decrypt", decryptName(answer.decrypt)}};
+  if (answer.identified) {
+    event["manufacturer"] = answer.manufacturer;
+    event["id"] = hex(answer.idNumber, 8);
+    event["version"] = hex(answer.version, 2);
+    event["device_type"] = hex(answer.deviceType, 2);
+  }
+  emit(out_, event);
+}
+
+void JsonEvents::result(int exit, long long counter, const std::string& message) {
+  nlohmann::json event = {{"event", "result"}, {"port", port_}, {"exit", exit}, {"seconds", seconds()},
+                          {"message", message}};
+  event["counter"] = counter >= 0 ? nlohmann::json(hex((unsigned long long)counter, 8)) : nlohmann::json(nullptr);
+  emit(out_, event);
+}

@@ -1,0 +1,125 @@
+#include "app/cli/port_runs.h"
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "app/cli/child_process.h"
+#include "app/cli/terminal_front.h"
+
+namespace {
+
+struct PortRow {
+  std::string port, name;
+  ChildProcess child;
+  bool started = false;
+  int exit = -1;
+  double seconds = 0;
+  std::string counter = "-";
+  std::chrono::steady_clock::time_point began;
+};
+
+const char* resultName(int exit) {
+  switch (exit) {
+    case EXIT_DONE: return "done";
+    case EXIT_USAGE: return "usage";
+    case EXIT_IMAGE: return "firmware file";
+    case EXIT_PORT: return "serial port";
+    case EXIT_NO_ANSWER: return "no answer";
+    case EXIT_CANCELLED: return "cancelled";
+  }
+  return "failed";
+}
+
+void printSummary(FILE* to, const std::vector<std::unique_ptr<PortRow>>& rows) {
+  size_t width = 4;
+  for (const auto& row : rows) width = std::max(width, row->port.size());
+  std::fprintf(to, "%-*s  %-13s  %4s  %8s  %s\n", (int)width, "port", "result", "exit", "seconds", "counter");
+  for (const auto& row : rows)
+    std::fprintf(to, "%-*s  %-13s  %4d  %8.1f  %s\n", (int)width, row->port.c_str(), resultName(row->exit),
+                 row->exit, row->seconds, row->counter.c_str());
+}
+
+}  // namespace
+
+std::string portLogName(const std::string& port) {
+  const size_t cut = port.find_last_of("/\\");
+  return "QORFW-" + (cut == std::string::npos ? port : port.substr(cut + 1)) + ".log";
+}
+
+std::vector<std::string> childArguments(const std::vector<std::string>& args, const std::string& port) {
+  std::vector<std::string> kept;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "-p" || arg == "--port") {
+      ++i;  // and its value
+      continue;
+    }
+    if (arg.rfind("--port=", 0) == 0 || arg == "--json" || arg == "-q" || arg == "--quiet") continue;
+    kept.push_back(arg);
+  }
+  kept.insert(kept.end(), {"-p", port, "--log", portLogName(port), "--json", "-q"});
+  return kept;
+}
+
+int runPorts(const std::string& program, const std::vector<std::string>& args, const CliOptions& options) {
+  std::mutex output;
+  FILE* human = options.json ? stderr : stdout;
+  std::vector<std::unique_ptr<PortRow>> rows;
+  for (const std::string& port : options.ports) {
+    rows.push_back(std::make_unique<PortRow>());
+    PortRow& row = *rows.back();
+    row.port = port;
+    const std::string log = portLogName(port);
+    row.name = log.substr(6, log.size() - 10);
+    std::vector<std::string> argv = childArguments(args, port);
+    argv.insert(argv.begin(), program);
+    auto fromJson = [&output, &row, &options](const std::string& line) {
+      const nlohmann::json event = nlohmann::json::parse(line, nullptr, false);
+      std::lock_guard<std::mutex> lock(output);
+      if (event.is_object() && event.value("event", "") == "result" && event["counter"].is_string())
+        row.counter = event["counter"].get<std::string>();
+      if (!options.json) return;
+      std::fprintf(stdout, "%s\n", line.c_str());
+      std::fflush(stdout);
+    };
+    auto fromText = [&output, &row, human](const std::string& line) {
+      std::lock_guard<std::mutex> lock(output);
+      std::fprintf(human, "[%s] %s\n", row.name.c_str(), line.c_str());
+      std::fflush(human);
+    };
+    row.began = std::chrono::steady_clock::now();
+    row.started = row.child.start(argv, fromJson, fromText);
+    if (!row.started) fromText("cannot start " + program);
+  }
+  // Every child is asked once; its own log then ends with its cancel line.
+  bool forwarded = false;
+  for (bool any = true; any;) {
+    any = false;
+    for (auto& row : rows) {
+      if (!row->started || row->seconds > 0) continue;
+      if (row->child.running()) {
+        any = true;
+        continue;
+      }
+      row->seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - row->began).count();
+    }
+    if (stopRequested && !forwarded) {
+      for (auto& row : rows) row->child.interrupt();
+      forwarded = true;
+    }
+    if (any) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  int code = EXIT_DONE;
+  for (auto& row : rows) {
+    row->exit = row->started ? row->child.wait() : EXIT_USAGE;
+    if (row->exit < 0) row->exit = 128;  // ended by a signal
+    code = std::max(code, row->exit);
+  }
+  std::lock_guard<std::mutex> lock(output);
+  printSummary(human, rows);
+  return code;
+}

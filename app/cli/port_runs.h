@@ -1,0 +1,16 @@
+// Several ports in one run: one child process per port with the same
+// options, each logging to QORFW-<port>.log and speaking JSON to us; its
+// human lines carry the port as a prefix, and a summary table ends the run.
+#pragma once
+#include <string>
+#include <vector>
+
+#include "app/cli/cli_options.h"
+
+// The exit code: 0 when every port finished, else the largest of theirs.
+int runPorts(const std::string& program, const std::vector<std::string>& args, const CliOptions& options);
+
+// "QORFW-ttyUSB0.log" for /dev/ttyUSB0, "QORFW-COM7.log" for COM7.
+std::string portLogName(const std::string& port);
+// A child's arguments: ours without the ports and the output choices, then its port, log and --json.
+std::vector<std::string> childArguments(const std::vector<std::string>& args, const std::string& port);
