@@ -252,6 +252,9 @@ TEST_F(FwUpdate, SeveralPortsRunInParallelEachWithItsOwnLogAndResult) {
   good.stop();
   EXPECT_TRUE(has(readText(good.summaryPath), "stale_counters=0\n")) << "no counter went out twice";
   EXPECT_GT(std::stoul(events["good"].back()["counter"].get<std::string>(), nullptr, 16), 0x30u);
+  const auto progress = std::count_if(events["good"].begin(), events["good"].end(),
+                                      [](const nlohmann::json& e) { return e["event"] == "progress"; });
+  EXPECT_LE(progress, events["good"].back()["seconds"].get<double>() + 2) << "at most one a second, and the last";
 }
 
 TEST_F(FwUpdate, InterruptCancelsEveryPortAndEachLogEndsWithItsCancelLine) {
