@@ -45,10 +45,12 @@ void printSummary(FILE* to, const std::vector<std::unique_ptr<PortRow>>& rows) {
 
 }  // namespace
 
-std::string portLogName(const std::string& port) {
+std::string portShortName(const std::string& port) {
   const size_t cut = port.find_last_of("/\\");
-  return "QORFW-" + (cut == std::string::npos ? port : port.substr(cut + 1)) + ".log";
+  return cut == std::string::npos ? port : port.substr(cut + 1);
 }
+
+std::string portLogName(const std::string& port) { return "QORFW-" + portShortName(port) + ".log"; }
 
 std::vector<std::string> childArguments(const std::vector<std::string>& args, const std::string& port) {
   std::vector<std::string> kept;
@@ -66,6 +68,14 @@ std::vector<std::string> childArguments(const std::vector<std::string>& args, co
 }
 
 int runPorts(const std::string& program, const std::vector<std::string>& args, const CliOptions& options) {
+  // Two ports of one name would write one log.
+  for (size_t i = 0; i < options.ports.size(); ++i)
+    for (size_t j = 0; j < i; ++j)
+      if (portShortName(options.ports[i]) == portShortName(options.ports[j])) {
+        std::fprintf(stderr, "mbus-fwupdate: %s and %s would share the log %s (see --help)\n", options.ports[j].c_str(),
+                     options.ports[i].c_str(), portLogName(options.ports[i]).c_str());
+        return EXIT_USAGE;
+      }
   std::mutex output;
   FILE* human = options.json ? stderr : stdout;
   std::vector<std::unique_ptr<PortRow>> rows;
@@ -73,8 +83,7 @@ int runPorts(const std::string& program, const std::vector<std::string>& args, c
     rows.push_back(std::make_unique<PortRow>());
     PortRow& row = *rows.back();
     row.port = port;
-    const std::string log = portLogName(port);
-    row.name = log.substr(6, log.size() - 10);
+    row.name = portShortName(port);
     std::vector<std::string> argv = childArguments(args, port);
     argv.insert(argv.begin(), program);
     auto fromJson = [&output, &row, &options](const std::string& line) {

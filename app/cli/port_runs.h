@@ -10,7 +10,9 @@
 // The exit code: 0 when every port finished, else the largest of theirs.
 int runPorts(const std::string& program, const std::vector<std::string>& args, const CliOptions& options);
 
-// "QORFW-ttyUSB0.log" for /dev/ttyUSB0, "QORFW-COM7.log" for COM7.
+// "ttyUSB0" for /dev/ttyUSB0, "COM7" for COM7: in logs' names and line prefixes.
+std::string portShortName(const std::string& port);
+// "QORFW-ttyUSB0.log"
 std::string portLogName(const std::string& port);
 // A child's arguments: ours without the ports and the output choices, then its port, log and --json.
 std::vector<std::string> childArguments(const std::vector<std::string>& args, const std::string& port);

@@ -284,6 +284,7 @@ TEST_F(FwUpdate, BadInputSendsNothing) {
       {{"big.cfw"}, 2, "big.cfw has 131105 bytes; a dongle takes at most 131104", false},
       {{"missing.cfw"}, 2, "missing.cfw: No such file", false},
       {{"-p", "nowhere", small}, 3, "serial port nowhere not found", false},
+      {{"-p", "a/port", "-p", "b/port", small}, 1, "would share the log QORFW-port.log", false},
       {{small}, 3, "serial port port is held by another program", true},
   };
   for (const auto& c : cases) {
