@@ -21,6 +21,7 @@ using Bytes = std::vector<uint8_t>;
 // Long frames from the dongle's framing, so the receiver is not checked
 // against the tool's own builder.
 Bytes longFrame(const Bytes& data) { return vdongle::buildLongFrame(0x08, 0x01, data); }
+Bytes twice(const Bytes& f) { Bytes b(f); b.insert(b.end(), f.begin(), f.end()); return b; }
 
 const Bytes kReqUd2{0x10, 0x5B, 0xFB, 0x56, 0x16};
 const Bytes kAnswer = longFrame({0x72, 0x04, 0x03, 0x02, 0x01, 0x56, 0x0A, 0x40, 0x03, 0x2A, 0x00, 0x00, 0x00});
@@ -71,60 +72,43 @@ TEST(Receiver, EveryFrameShapeGivesItsResult) {
   }
 }
 
-// The receive poll with answers applied, on a fake port.
-struct Poll {
-  VirtualLine line;
-  void receive(const Bytes& bytes) {
-    line.port->queue(bytes);
-    resetReceiver();
-    receiveAnswers(line.ctx);
-  }
-};
-
-TEST(ReceivePoll, AFrameWithoutCiFieldChangesNoFieldWhateverItsChecksum) {
-  // 68 02 02 68 C A CS 16: the checksum sits where a CI would be.
-  for (uint8_t control : {0x72 - 0x01, 0x90 - 0x01}) {
-    Poll p;
-    const Bytes frame{0x68, 0x02, 0x02, 0x68, control, 0x01, (uint8_t)(control + 0x01), 0x16};
-    p.receive(frame);
-    EXPECT_EQ(p.line.fields.fieldText(Field::Counter), "00000001") << hex(frame);
-    EXPECT_EQ(p.line.console.text().find("Decrypt"), std::string::npos);
-    EXPECT_EQ(answerReceived, 1);
-  }
-}
-
-TEST(ReceivePoll, AnswersMoveTheCounterAsTheyCarryIt) {
+// The receive poll with answers applied, on a fake port: counter and identity
+// (id bytes 1..4, most significant first) as far as an answer carries them,
+// and what the poll prints after the answer's dump.
+TEST(ReceivePoll, AnswersSetCounterAndIdentityAsFarAsTheyCarryThem) {
   const struct {
     const char* name;
     Bytes frame;
-    const char* counter;
-    const char* line;
+    const char *counter, *id, *after;
   } cases[] = {
       {"counter record 04 FD 08", longFrame({0x72, 1, 2, 3, 4, 5, 6, 7, 8, 0x04, 0xFD, 0x08, 0x10, 0x00, 0x00, 0x00}),
-       "00000011", "Message counter found: 17\n"},
+       "00000011", "04030201", "Message counter found: 17\n"},
       {"record cut short by the checksum", longFrame({0x72, 1, 2, 3, 4, 5, 6, 7, 8, 0x04, 0xFD, 0x08, 0x10, 0x00}),
-       "00000005", ""},
-      {"no record: four more", kAnswer, "00000005", ""},
-      {"protected answer too short to read", longFrame(Bytes{0x90, 0x0F, 0x00, 0x2C}), "00000001",
-       "Protected answer too short.\n"},
+       "00000005", "04030201", ""},
+      {"no record: four more", kAnswer, "00000005", "01020304", ""},
+      {"two answers in one read, each taken", twice(kAnswer), "00000009", "01020304", ""},
+      {"identity alone, the shortest answer with one",
+       longFrame({0x72, 0x78, 0x56, 0x34, 0x12, 0x56, 0x0A, 0x40, 0x03}), "00000005", "12345678", ""},
+      // 68 02 02 68 C A CS 16: the checksum sits where a CI would be.
+      {"no CI field, checksum 72", {0x68, 0x02, 0x02, 0x68, 0x71, 0x01, 0x72, 0x16}, "00000001", "01020304", ""},
+      {"no CI field, checksum 90", {0x68, 0x02, 0x02, 0x68, 0x8F, 0x01, 0x90, 0x16}, "00000001", "01020304", ""},
+      {"protected answer too short to read", longFrame(Bytes{0x90, 0x0F, 0x00, 0x2C}), "00000001", "01020304",
+       "Protected answer too short.\nDecrypt Error.\n"},
       {"protected answer whose identity would reach the checksum", longFrame(Bytes(25, 0x90)), "00000001",
-       "Protected answer too short.\n"},
+       "01020304", "Protected answer too short.\nDecrypt Error.\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    Poll p;
-    p.receive(c.frame);
-    EXPECT_EQ(p.line.fields.fieldText(Field::Counter), c.counter);
-    EXPECT_NE(p.line.console.text().find(c.line), std::string::npos) << p.line.console.text();
+    VirtualLine line;
+    line.port->queue(c.frame);
+    resetReceiver();
+    receiveAnswers(line.ctx);
+    EXPECT_EQ(answerReceived, 1);
+    EXPECT_EQ(line.fields.fieldText(Field::Counter), c.counter);
+    EXPECT_EQ(line.fields.fieldText(Field::IdNumber), c.id) << hex(c.frame);
+    const std::string& text = line.console.text();  // the dump ends with the stop byte
+    EXPECT_EQ(text.substr(text.rfind("0x16 \n") + 6), c.after) << text;
   }
-}
-
-TEST(ReceivePoll, TwoFramesInOneReadAreEachTaken) {
-  Poll p;
-  Bytes both = kAnswer;
-  both.insert(both.end(), kAnswer.begin(), kAnswer.end());
-  p.receive(both);
-  EXPECT_EQ(p.line.fields.fieldText(Field::Counter), "00000009") << p.line.console.text();
 }
 
 TEST(Connection, OpenResultsPassThroughAndAFailedPortIsNotLeftOpen) {
@@ -145,17 +129,12 @@ TEST(Connection, OpenResultsPassThroughAndAFailedPortIsNotLeftOpen) {
 }
 
 TEST(Connection, AFrameGoesOutWholeInShortWritesOrIsReportedIncomplete) {
-  const Bytes frame = kAnswer;
   for (int takes : {3, 0}) {
     VirtualLine line;
     line.port->takePerWrite = takes;
-    line.link.writeFrame(frame.data(), (int)frame.size());
-    if (takes) {
-      EXPECT_EQ(hex(line.port->written), hex(frame));
-      EXPECT_EQ(line.console.text(), "");
-    } else {
-      EXPECT_EQ(line.console.text(), "Serial write incomplete: 0 of 21 bytes sent.\n");
-    }
+    line.link.writeFrame(kAnswer.data(), (int)kAnswer.size());
+    EXPECT_EQ(hex(line.port->written), hex(takes ? kAnswer : Bytes{}));
+    EXPECT_EQ(line.console.text(), takes ? "" : "Serial write incomplete: 0 of 21 bytes sent.\n");
     EXPECT_TRUE(line.link.connected());
   }
 }

@@ -216,6 +216,17 @@ TEST(TelegramProtection, TamperedAnswersAreRefusedUndecrypted) {
   }
 }
 
+// The 8-bit length must not wrap past 255 (300 bytes: 32 encrypted): the first 240 are, no more.
+TEST(TelegramProtection, EncryptionCoversTheFirst240BytesOfALongerArea) {
+  Bytes ours(300, 0x5C), theirs = ours;
+  NullTrace trace;
+  telegramEncrypt(trace, ours.data(), (int32_t)ours.size(), kId, kCounter, kKey, false);
+  uint8_t encKey[16];
+  ASSERT_TRUE(vdongle::deriveKey(kKey, vdongle::EncToMeter, kCounter, kId, encKey));
+  ASSERT_TRUE(vdongle::aesCbc(true, encKey, theirs.data(), 240));
+  EXPECT_EQ(hex(theirs), hex(ours));
+}
+
 // A right MAC over an area that does not decrypt to 2F 2F is still refused.
 TEST(TelegramProtection, AnAreaWithoutBothFillBytesIsRefused) {
   Bytes app = vdongle::protectFromMeter(kTplHeader, Bytes(40, 0x5C), kCounter, kId, kKey);
