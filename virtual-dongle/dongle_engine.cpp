@@ -188,8 +188,7 @@ void DongleEngine::handleBlockRecord(const uint8_t* p, size_t n, FwProtocol prot
       firmware_.validate();
       break;
     case 0x34:
-      completed_.push_back(firmware_.finish());
-      ++stats_.transfersFinished;
+      finishTransfer();
       break;
     default:
       firmware_.noteRejected();
@@ -212,12 +211,22 @@ void DongleEngine::handleSimpleCommand(const uint8_t* p, size_t n) {
     case 0x8D:
       break;  // signature: nothing to check it against
     case 0x8E:
-      completed_.push_back(firmware_.finish());
-      ++stats_.transfersFinished;
+      finishTransfer();
       break;
     default:
       firmware_.noteRejected();
   }
+}
+
+// With nothing received since the last one, this is the same step sent again
+// because its acknowledgement was lost: the image already handed over stands.
+void DongleEngine::finishTransfer() {
+  if (firmware_.state() == FwState::Idle) {
+    ++stats_.repeatedFinishes;
+    return;
+  }
+  completed_.push_back(firmware_.finish());
+  ++stats_.transfersFinished;
 }
 
 // Counter record, and after a report request a manufacturer-specific record

@@ -58,6 +58,7 @@ struct DongleStats {
   uint64_t macFailures = 0, staleCounters = 0, decryptFailures = 0, layoutFailures = 0;
   uint64_t unknownTelegrams = 0;
   uint64_t transfersFinished = 0;
+  uint64_t repeatedFinishes = 0;  // activate or upgrade start with no transfer in progress
   bool counterAccepted = false;
   uint32_t lastAcceptedCounter = 0;
 };
@@ -79,7 +80,8 @@ class DongleEngine {
 
   const DongleStats& stats() const;
   const FirmwareReceiver& firmware() const { return firmware_; }
-  // Transfers ended by activate or upgrade start since the last call.
+  // Transfers ended by activate or upgrade start since the last call; either
+  // sent again with nothing received in between ends none.
   std::vector<CompletedTransfer> takeCompleted();
 
  private:
@@ -87,6 +89,7 @@ class DongleEngine {
   bool handleSndUd(const std::vector<uint8_t>& data);
   void handleBlockRecord(const uint8_t* p, size_t n, FwProtocol protocol);
   void handleSimpleCommand(const uint8_t* p, size_t n);
+  void finishTransfer();
   std::vector<uint8_t> answerData();
   uint64_t replyDelayUs() const;
   void sendAck(uint64_t atUs);

@@ -204,6 +204,7 @@ std::string summaryFileText(const TransferSummary* last, const std::string& file
     text += "file=" + file + "\n";
   }
   add("transfers", st.transfersFinished);
+  add("repeated_finishes", st.repeatedFinishes);
   add("telegrams", st.telegrams);
   add("foreign_frames", st.foreignFrames);
   add("bad_frames", st.badFrames);
