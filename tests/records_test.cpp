@@ -103,8 +103,8 @@ TEST(Records, ExtensionTableFamilies) {
 TEST(Records, DateTypes) {
   expectRows({
       {"02 6C 0F 33", "Date 2024-03-15"}, {"02 6C 6F C3", "Date 1999-03-15"},  // G; year 99 = 1100 011
-      // F, F with hundreds 1 and year 24, F with IV set, G with day 0, I (a Friday in week 11), J
-      {"04 6D 2D 0D 0F 33", "Date and time 2024-03-15T13:45"}, {"04 6D 2D 2D 0F 33", "Date and time 2024-03-15T13:45"},
+      // F, F with hundreds 1 and year 99, F with IV set, G with day 0, I (a Friday in week 11), J
+      {"04 6D 2D 0D 0F 33", "Date and time 2024-03-15T13:45"}, {"04 6D 2D 2D 6F C3", "Date and time 2099-03-15T13:45"},
       {"04 6D AD 0D 0F 33", "Date and time error: time marked invalid"}, {"02 6C 00 33", "Date error: no date: 0033"},
       {"06 6D 1E 2D AD 0F 33 0B", "Date and time 2024-03-15T13:45:30"}, {"03 6D 1E 2D 0D", "Date and time 13:45:30"},
       {"0A 6C 15 03", "Date error: a date in a data field that holds none"},  // BCD
