@@ -346,7 +346,7 @@ CounterRecord findCounterRecord(const uint8_t* frame, size_t length) {
   CounterRecord c;
   const FrameRecords f = decodeFrame(frame, length);
   for (const Record& r : f.list.records)
-    if (r.length == 7 && !std::memcmp(frame + r.offset, COUNTER, 3)) {
+    if (r.length == 7 && !std::memcmp(frame + r.offset, COUNTER, 3)) {  // the length keeps the compare inside
       const uint8_t* v = frame + r.dataOffset;
       c.result = CounterSearch::Found;
       c.offset = r.offset;
