@@ -125,10 +125,9 @@ void readDate(Record& r, const uint8_t* p, size_t n) {
   } else if (n == 3 || n == 6) {
     second = p[0] & 0x3F;
     minute = p[1] & 0x3F;
-    invalid = p[1] & 0x80;
+    invalid = n == 6 && (p[1] & 0x80);  // type J has no invalid flag
     hour = p[2] & 0x1F;
     if (n == 6) date(p[3], p[4]);
-    else invalid = false;  // type J has no invalid flag
   } else if (n == 4) {
     minute = p[0] & 0x3F;
     invalid = p[0] & 0x80;
