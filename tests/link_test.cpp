@@ -86,6 +86,18 @@ TEST(ReceivePoll, AnswersSetCounterAndIdentityAsFarAsTheyCarryThem) {
       {"record cut short by the checksum", longFrame({0x72, 1, 2, 3, 4, 5, 6, 7, 8, 0x04, 0xFD, 0x08, 0x10, 0x00}),
        "00000005", "04030201", ""},
       {"no record: four more", kAnswer, "00000005", "01020304", ""},
+      // The records are walked: 04 FD 08 in a volume's value (04 13) or in the
+      // identification 0108FD04 is no counter; the first bytes search found them.
+      {"a value holding 04 FD 08 before the counter record",
+       longFrame({0x72, 4, 3, 2, 1, 0x56, 0x0A, 0x40, 3, 1, 0, 0, 0, 0x04, 0x13, 0x04, 0xFD, 0x08, 0x00, 0x04, 0xFD,
+                  0x08, 0x2A, 0x00, 0x00, 0x00}),
+       "0000002B", "01020304", "Message counter found: 43\n"},
+      {"identification 0108FD04 and no counter record",
+       longFrame({0x72, 0x04, 0xFD, 0x08, 0x01, 0x56, 0x0A, 0x40, 3, 1, 0, 0, 0, 0x0C, 0x14, 0x27, 0x04, 0x85, 0x02}),
+       "00000005", "0108FD04", ""},
+      {"manufacturer data cannot be walked: the bytes are searched",
+       longFrame({0x72, 4, 3, 2, 1, 0x56, 0x0A, 0x40, 3, 1, 0, 0, 0, 0x0F, 0x04, 0xFD, 0x08, 0x05, 0x00, 0x00, 0x00}),
+       "00000006", "01020304", "Message counter found: 6\n"},
       {"two answers in one read, each taken", twice(kAnswer), "00000009", "01020304", ""},
       {"identity alone, the shortest answer with one",
        longFrame({0x72, 0x78, 0x56, 0x34, 0x12, 0x56, 0x0A, 0x40, 0x03}), "00000005", "12345678", ""},
