@@ -28,6 +28,8 @@ FXDEFMAP(DongleToolWindow) DongleToolWindowMap[] = {
   FXMAPFUNC(SEL_COMMAND, DongleToolWindow::ID_FAST_ANSWERS,    DongleToolWindow::onCmdFastAnswers),
   FXMAPFUNC(SEL_UPDATE,  DongleToolWindow::ID_FAST_ANSWERS,    DongleToolWindow::onUpdFastAnswers),
   FXMAPFUNC(SEL_IO_READ, DongleToolWindow::ID_PORT_INPUT,      DongleToolWindow::onPortInput),
+  FXMAPFUNC(SEL_COMMAND, DongleToolWindow::ID_DECODE_RECORDS,  DongleToolWindow::onCmdDecodeRecords),
+  FXMAPFUNC(SEL_UPDATE,  DongleToolWindow::ID_DECODE_RECORDS,  DongleToolWindow::onUpdDecodeRecords),
   FXMAPFUNCS(SEL_COMMAND, DongleToolWindow::ID_FONT_1,         DongleToolWindow::ID_FONT_4,
                                                                DongleToolWindow::onCmdFont),
   FXMAPFUNCS(SEL_UPDATE,  DongleToolWindow::ID_FONT_1,         DongleToolWindow::ID_FONT_4,
@@ -60,6 +62,7 @@ namespace {
 
 const char* const SETTINGS = "Settings";  // section and key in the toolkit's settings store
 const char* const FAST_ANSWERS = "fastAnswers";
+const char* const DECODE_RECORDS = "decodeRecords";
 
 const FXuint FIELD_OPTS = TEXTFIELD_LIMITED | FRAME_SUNKEN | FRAME_THICK;
 const FXuint BUTTON_OPTS = FRAME_RAISED | FRAME_THICK;
@@ -207,6 +210,8 @@ void DongleToolWindow::buildMenus() {
   setUpdateOption(UpdateOption::FastAnswers, getApp()->reg().readIntEntry(SETTINGS, FAST_ANSWERS, 0) != 0);
   portInput.setEnabled(updateOption(UpdateOption::FastAnswers), -1);
   fastAnswersCheck = new FXMenuCheck(settingsMenu, "Fast answers", this, ID_FAST_ANSWERS);
+  decodeRecords = getApp()->reg().readIntEntry(SETTINGS, DECODE_RECORDS, 0) != 0;
+  decodeRecordsCheck = new FXMenuCheck(settingsMenu, "Decode records", this, ID_DECODE_RECORDS);
   new FXMenuCommand(settingsMenu, "&reset output\tctrl-r", NULL, this, ID_RESET_OUTPUT);
   new FXMenuTitle(menuBar, "&Settings", NULL, settingsMenu);
 
@@ -387,6 +392,14 @@ long DongleToolWindow::onCmdFastAnswers(FXObject*, FXSelector, void*) {
   return 1;
 }
 
+long DongleToolWindow::onCmdDecodeRecords(FXObject*, FXSelector, void*) {
+  decodeRecords = !decodeRecords;
+  getApp()->reg().writeIntEntry(SETTINGS, DECODE_RECORDS, decodeRecords ? 1 : 0);
+  return 1;
+}
+
+long DongleToolWindow::onUpdDecodeRecords(FXObject* sender, FXSelector, void*) { return showCheck(sender, decodeRecords); }
+
 long DongleToolWindow::onPortInput(FXObject*, FXSelector, void*) {
   ToolContext ctx = context();
   receiveAnswers(ctx);
@@ -440,7 +453,8 @@ long DongleToolWindow::onCmdOpenFirmware(FXObject*, FXSelector, void*) {
 
 long DongleToolWindow::onCmdFirmwareUpdate(FXObject*, FXSelector, void*) {
   UpdateProgressDialog progress(this, pump);
-  ToolContext ctx{output, *this, connection, pump, &progress};
+  ToolContext ctx = context();
+  ctx.progress = &progress;
   const UpdateResult result = runFirmwareUpdate(ctx).result;
   if (result == UpdateResult::NoFirmware) {
     FXMessageBox::error(this, MBOX_OK, "No firmware selected.", "Choose firmware to program.");

@@ -34,6 +34,7 @@ class DongleToolWindow : public FXMainWindow, public ConsoleView, public WindowF
     ID_RECEIVE_TIMER = FXMainWindow::ID_LAST + 16,
     ID_FAST_ANSWERS = FXMainWindow::ID_LAST + 17,
     ID_PORT_INPUT = FXMainWindow::ID_LAST + 18,
+    ID_DECODE_RECORDS = FXMainWindow::ID_LAST + 19,
     ID_FONT_1 = FXMainWindow::ID_LAST + 22,
     ID_FONT_2 = FXMainWindow::ID_LAST + 23,
     ID_FONT_3 = FXMainWindow::ID_LAST + 24,
@@ -64,6 +65,8 @@ class DongleToolWindow : public FXMainWindow, public ConsoleView, public WindowF
   long onCmdFastAnswers(FXObject*, FXSelector, void*);
   long onUpdFastAnswers(FXObject*, FXSelector, void*);
   long onPortInput(FXObject*, FXSelector, void*);  // bytes arrived (fast answers)
+  long onCmdDecodeRecords(FXObject*, FXSelector, void*);
+  long onUpdDecodeRecords(FXObject*, FXSelector, void*);
   long onCmdFont(FXObject*, FXSelector, void*);  // ID_FONT_1 to ID_FONT_4
   long onUpdFont(FXObject*, FXSelector, void*);
   long onCmdResetOutput(FXObject*, FXSelector, void*);
@@ -89,7 +92,11 @@ class DongleToolWindow : public FXMainWindow, public ConsoleView, public WindowF
   void reportLogUnavailable(const char* path);
 
   // What the core gets for a command: output, fields, port and pump.
-  ToolContext context() { return ToolContext{output, *this, connection, pump, nullptr}; }
+  ToolContext context() {
+    ToolContext ctx{output, *this, connection, pump, nullptr};
+    ctx.decodeRecords = decodeRecords;
+    return ctx;
+  }
 
   // The firmware file choice: returns the chosen path, or "" when cancelled.
   // By default it runs the file dialog; tests replace it.
@@ -106,6 +113,7 @@ class DongleToolWindow : public FXMainWindow, public ConsoleView, public WindowF
   FXMenuCheck* getDoubleBlockCheck() const { return doubleBlockCheck; }
   FXMenuCheck* getSkipBlockCheck() const { return skipBlockCheck; }
   FXMenuCheck* getFastAnswersCheck() const { return fastAnswersCheck; }
+  FXMenuCheck* getDecodeRecordsCheck() const { return decodeRecordsCheck; }
   FXMenuRadio* getFontRadio(int number) const;  // 1 to 4, else null
   FXListBox* getPortList() const { return portList; }
   FXListBox* getBaudList() const { return baudList; }
@@ -157,6 +165,8 @@ class DongleToolWindow : public FXMainWindow, public ConsoleView, public WindowF
   FXMenuCheck* doubleBlockCheck = nullptr;
   FXMenuCheck* skipBlockCheck = nullptr;
   FXMenuCheck* fastAnswersCheck = nullptr;
+  FXMenuCheck* decodeRecordsCheck = nullptr;
+  bool decodeRecords = false;  // Settings > "Decode records", remembered like fast answers
 
   Output output;
   Connection connection;  // holds the port handle and the connected flag

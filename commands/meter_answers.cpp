@@ -6,6 +6,7 @@
 #include "commands/identity_fields.h"
 #include "link/answer_reception.h"
 #include "link/link_frames.h"
+#include "link/records.h"
 #include "security/telegram_protection.h"
 
 namespace {
@@ -33,6 +34,17 @@ void showIdentity(ToolContext& ctx, const uint8_t* identity) {
     values->idNumber = (uint32_t)identity[3] << 24 | (uint32_t)identity[2] << 16 | (uint32_t)identity[1] << 8 | identity[0];
     values->version = identity[6];
     values->deviceType = identity[7];
+  }
+}
+
+// In the answer's style after its dump; a list that stops early says where and why.
+void showRecords(ToolContext& ctx, const FrameRecords& decoded) {
+  for (const Record& record : decoded.list.records) ctx.out.outputFormat(STYLE_RECEIVED, "%s\n", formatRecord(record).c_str());
+  switch (decoded.list.end) {
+    case DecodeEnd::Complete:
+    case DecodeEnd::ManufacturerData:
+    case DecodeEnd::MoreRecordsFollow: break;
+    default: ctx.out.outputFormat(STYLE_RECEIVED, "  Records: %s\n", describeEnd(decoded.list).c_str());
   }
 }
 
@@ -78,6 +90,7 @@ void applyProtectedAnswer(ToolContext& ctx, const Answer& answer) {
     const uint8_t* frame = getLinkBuffer(length);
     ctx.out.outputText("Decrypt OK.\n", STYLE_PROGRESS);
     ctx.out.dumpBytes(frame, length, STYLE_PROGRESS);
+    if (ctx.decodeRecords) showRecords(ctx, decodeProtectedRecords(answer.protectedPart, answer.protectedLength));
     reportDecrypt(ctx, AnswerValues::Decrypt::Ok);
   } else {
     ctx.out.outputText("Decrypt Error.\n", STYLE_PROGRESS);
@@ -89,7 +102,12 @@ void applyProtectedAnswer(ToolContext& ctx, const Answer& answer) {
 
 void applyAnswer(ToolContext& ctx, const Answer& answer) {
   if (ctx.answer) *ctx.answer = AnswerValues();
-  if (answer.ci == CI_ANSWER) applyPlainAnswer(ctx, answer);
+  if (answer.ci == CI_ANSWER) {
+    applyPlainAnswer(ctx, answer);
+    uint16_t length = 0;
+    const uint8_t* frame = getLinkBuffer(length);
+    if (ctx.decodeRecords) showRecords(ctx, decodeFrame(frame, length));
+  }
   if (answer.ci == CI_PROTECTED) applyProtectedAnswer(ctx, answer);
   if (ctx.answer) {
     ctx.answer->answered = true;

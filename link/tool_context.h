@@ -14,4 +14,5 @@ struct ToolContext {
   EventPump& pump;
   ProgressView* progress = nullptr;  // null when nobody watches
   AnswerValues* answer = nullptr;    // where a front without fields learns what an answer said
+  bool decodeRecords = false;        // a console line per data record after each answer
 };

@@ -123,6 +123,27 @@ TEST(ReceivePoll, AnswersSetCounterAndIdentityAsFarAsTheyCarryThem) {
   }
 }
 
+// 0C 14 27 04 85 02: 12 BCD digits of m^3 x 10^-2, 28504.27 m^3; 04 FD 08: the
+// access number (the counter record), 42; 04 13 without its value stops at byte 32.
+TEST(ReceivePoll, DecodedRecordsFollowTheAnswerOnlyWhenAsked) {
+  const Bytes frame = longFrame({0x72, 4, 3, 2, 1, 0x56, 0x0A, 0x40, 3, 1, 0, 0, 0, 0x0C, 0x14, 0x27, 0x04, 0x85,
+                                 0x02, 0x04, 0xFD, 0x08, 0x2A, 0, 0, 0, 0x04, 0x13});
+  for (const bool on : {false, true}) {
+    VirtualLine line;
+    line.ctx.decodeRecords = on;
+    line.port->queue(frame);
+    resetReceiver();
+    receiveAnswers(line.ctx);
+    const std::string& text = line.console.text();
+    EXPECT_EQ(text.substr(text.rfind("0x16 \n") + 6),
+              "Message counter found: 43\n" +
+                  std::string(on ? "  Volume 28504.27 m^3\n  Access number 42\n"
+                                   "  Records: stopped at byte 32: the record runs past the end\n"
+                                 : ""))
+        << hex(frame);
+  }
+}
+
 TEST(Connection, OpenResultsPassThroughAndAFailedPortIsNotLeftOpen) {
   for (SerialOpenResult result : {SerialOpenResult::NotFound, SerialOpenResult::OpenFailed,
                                   SerialOpenResult::SetParamsFailed, SerialOpenResult::SetTimeoutsFailed}) {

@@ -141,6 +141,7 @@ int runUpdate(ToolContext& ctx, Run& run) {
 int runRequest(ToolContext& ctx, Run& run, TerminalConsole& console) {
   const CliOptions& options = run.options;
   AnswerValues answer;
+  ctx.decodeRecords = options.command == CliCommand::ReqUd2;  // the answer's records after it
   console.echoTo(run.human);
   const WaitOutcome outcome =
       request(ctx, run, options.command == CliCommand::SndNke ? LinkRequest::SndNke : LinkRequest::ReqUd2, answer);

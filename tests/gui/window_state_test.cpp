@@ -119,17 +119,21 @@ TEST_F(WindowState, FirmwareLargerThanTheDongleIsRefusedWhole) {
 
 // The flag is set against the store before each new window, so only a
 // window that reads the store starts right.
-TEST_F(WindowState, FastAnswersIsRememberedForTheNextWindow) {
+TEST_F(WindowState, FastAnswersAndDecodeRecordsAreRememberedForTheNextWindow) {
   for (const bool on : {true, false}) {
     SCOPED_TRACE(on ? "on" : "off");
     pressReturn(window->getFastAnswersCheck());
+    pressReturn(window->getDecodeRecordsCheck());
     EXPECT_EQ(app().reg().readIntEntry("Settings", "fastAnswers", -1), on ? 1 : 0);
+    EXPECT_EQ(app().reg().readIntEntry("Settings", "decodeRecords", -1), on ? 1 : 0);
     delete window;
     setUpdateOption(UpdateOption::FastAnswers, !on);
     window = new DongleToolWindow(&app());
     window->create();
     app().forceRefresh();
     EXPECT_EQ(window->getFastAnswersCheck()->getCheck() == TRUE, on);
+    EXPECT_EQ(window->getDecodeRecordsCheck()->getCheck() == TRUE, on);
+    EXPECT_EQ(window->context().decodeRecords, on);
     EXPECT_EQ(updateOption(UpdateOption::FastAnswers), on);
   }
 }

@@ -98,6 +98,7 @@ class WindowTest : public ::testing::Test {
     resetCoreState();
     // The one FXApp's settings store outlives each test's window.
     app().reg().deleteEntry("Settings", "fastAnswers");
+    app().reg().deleteEntry("Settings", "decodeRecords");
     ASSERT_TRUE(openLogFile(LOG));
     window = new DongleToolWindow(&app());
     window->create();
