@@ -44,16 +44,6 @@ FXDEFMAP(DongleToolWindow) DongleToolWindowMap[] = {
 
 FXIMPLEMENT(DongleToolWindow, FXMainWindow, DongleToolWindowMap, ARRAYNUMBER(DongleToolWindowMap))
 
-// normal fore/back, selected fore/back, highlight fore/back, active back, flags
-FXHiliteStyle hiliteStyles[3] = {
-  {FXRGB(255, 0, 0), FXRGB(255, 255, 255), FXRGB(255, 0, 0), FXRGB(128, 0, 0),
-   FXRGB(0, 0, 0), FXRGB(255, 255, 255), FXRGB(255, 255, 255), 0},
-  {FXRGB(100, 255, 100), FXRGB(255, 255, 255), FXRGB(100, 255, 100), FXRGB(0, 128, 0),
-   FXRGB(0, 0, 0), FXRGB(255, 255, 255), FXRGB(255, 255, 255), 0},
-  {FXRGB(0, 0, 255), FXRGB(255, 255, 255), FXRGB(0, 0, 255), FXRGB(0, 0, 128),
-   FXRGB(0, 0, 0), FXRGB(255, 255, 255), FXRGB(255, 255, 255), 0},
-};
-
 const char* const DongleToolWindow::TITLE = "multiprotocol FW update tool V1.8";
 // FOX splits the list at line feeds only; a CR would stay in the first label.
 const char* const DongleToolWindow::FIRMWARE_PATTERNS = "Firmware file (*cfw)\nAll files (*.*)";

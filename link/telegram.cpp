@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "link/link_frames.h"
-#include "link/records.h"
 #include "security/telegram_protection.h"
 
 namespace {
@@ -76,8 +75,8 @@ int writeSimpleHeader(uint8_t* out, uint8_t accessNumber, uint8_t command) {
   return n;
 }
 
-// Where the records cannot be walked: the first 04 FD 08 anywhere, as dongles
-// with such layouts have always been read.
+// The first 04 FD 08 anywhere: the answer reception walks the records and
+// keeps this only where they cannot be walked.
 uint16_t searchCounterBytes(const uint8_t* frame, uint16_t length) {
   if (length < 4) return 0;
   for (uint16_t i = 0; i < length - 3; ++i)
@@ -154,18 +153,11 @@ Answer decodeAnswer(uint8_t* frame, uint16_t length) {
   if (answer.ci == CI_ANSWER) {
     // Too short to hold the header: no identity rather than its checksum.
     if (length >= MIN_ANSWER_WITH_IDENTITY) answer.identity = frame + ANSWER_IDENTITY;
-    // By the records: a value or an identity that holds 04 FD 08 is no counter.
-    const CounterRecord walked = findCounterRecord(frame, length);
-    if (walked.result == CounterSearch::Found) {
+    const uint16_t k = searchCounterBytes(frame, length);
+    // A record whose value would run into the checksum is no record.
+    if (k != 0 && k + 7 <= length - 2) {
       answer.hasCounter = true;
-      answer.counter = walked.counter;
-    } else if (walked.result == CounterSearch::CannotWalk) {
-      const uint16_t k = searchCounterBytes(frame, length);
-      // A record whose value would run into the checksum is no record.
-      if (k != 0 && k + 7 <= length - 2) {
-        answer.hasCounter = true;
-        answer.counter = littleEndian32(frame + k + 3);
-      }
+      answer.counter = littleEndian32(frame + k + 3);
     }
   } else if (answer.ci == CI_PROTECTED && length >= MIN_PROTECTED_ANSWER) {
     answer.hasCounter = true;
