@@ -32,7 +32,7 @@ SerialOpenResult Connection::connect(const std::string& portName, int baudIndex)
   serialConnected = 1;
   portName_ = portName;
   baud_ = baud;
-  if (watcher_) watcher_->portOpened(port_->waitHandle());
+  if (watcher_) watcher_->portOpened(*port_);
   fields_.setStatusText(format(baud == 2400 ? "Connected to serial [%s] baudrate 2400"
                                             : "Connected to serial [%s] baudrate 9600",
                                portName));
@@ -40,7 +40,7 @@ SerialOpenResult Connection::connect(const std::string& portName, int baudIndex)
 }
 
 void Connection::closePort() {
-  if (watcher_ && port_->isOpen()) watcher_->portClosing(port_->waitHandle());
+  if (watcher_ && port_->isOpen()) watcher_->portClosing(*port_);
   port_->close();
 }
 

@@ -14,8 +14,8 @@
 class PortWatcher {
  public:
   virtual ~PortWatcher() = default;
-  virtual void portOpened(long handle) = 0;
-  virtual void portClosing(long handle) = 0;
+  virtual void portOpened(SerialPort& port) = 0;
+  virtual void portClosing(SerialPort& port) = 0;
 };
 
 class Connection {

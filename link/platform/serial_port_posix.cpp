@@ -112,7 +112,11 @@ class PosixSerialPort : public SerialPort {
   }
 
   bool isOpen() const override { return fd_ >= 0; }
-  long waitHandle() const override { return fd_; }
+  intptr_t waitHandle() const override { return fd_; }
+  int bytesWaiting() override {
+    int n = 0;
+    return fd_ >= 0 && ioctl(fd_, FIONREAD, &n) == 0 && n > 0 ? n : 0;
+  }
 
   // With VMIN=0 a read after a hang-up returns 0 like an idle line, so poll
   // first: POLLHUP/POLLERR mean the device is gone (adapter unplugged, far
