@@ -101,6 +101,26 @@ TEST(SerialPortPosix, AFrameLargerThanTheLineBufferGoesOutWhole) {
   reader.join();
 }
 
+// Fast answers on the command line ask this count at every pass.
+TEST(SerialPortPosix, BytesWaitingCountsWhatArrivedUntilARead) {
+  PtyPair pty;
+  auto port = createSerialPort();
+  EXPECT_EQ(port->bytesWaiting(), 0) << "not open";
+  ASSERT_EQ(port->open(pty.path.c_str(), 9600), SerialOpenResult::Ok);
+  EXPECT_EQ(port->bytesWaiting(), 0);
+  const uint8_t answer[] = {0xE5, 0x10, 0x5B, 0xFE, 0x59, 0x16};
+  for (size_t sent = 1; sent <= sizeof answer; sent += 5) {
+    ASSERT_EQ(write(pty.master, answer, sent), (ssize_t)sent);
+    for (int i = 0; i < 100 && port->bytesWaiting() < (int)sent; ++i) usleep(1000);
+    EXPECT_EQ(port->bytesWaiting(), (int)sent);
+    uint8_t buffer[16];
+    int count = 0;
+    ASSERT_EQ(port->read(buffer, sizeof buffer, count), SerialIo::Ok);
+    EXPECT_EQ(count, (int)sent);
+    EXPECT_EQ(port->bytesWaiting(), 0) << "after the read";
+  }
+}
+
 TEST(SerialPortPosix, HeldPortsAreBusyAndAHungUpOneIsGone) {
   auto port = createSerialPort();
   PtyPair pty;
