@@ -32,6 +32,10 @@ class SerialPort {
   virtual SerialIo write(const uint8_t* bytes, int length, int& count) = 0;
   // What an event loop can wait on for arriving bytes; -1 when there is none.
   virtual long waitHandle() const { return -1; }
+  // Bytes handed over the moment they arrive (a USB adapter otherwise holds
+  // them up to its latency timer); the port's own setting comes back on off
+  // and on close. Nothing where the driver has no such setting.
+  virtual void askLowLatency(bool on) { (void)on; }
 };
 
 std::unique_ptr<SerialPort> createSerialPort();

@@ -188,6 +188,7 @@ int runPort(const CliOptions& options) {
   ToolContext* context = nullptr;
   TerminalPump pump([&] { receiveAnswers(*context); });
   setUpdateOption(UpdateOption::FastAnswers, options.fast);
+  link.keepLatencyLow(options.fast);
 #ifndef _WIN32
   if (options.fast)
     pump.watch([&] {
