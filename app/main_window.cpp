@@ -199,6 +199,7 @@ void DongleToolWindow::buildMenus() {
   // Remembered between runs; off unless the user chose it.
   setUpdateOption(UpdateOption::FastAnswers, getApp()->reg().readIntEntry(SETTINGS, FAST_ANSWERS, 0) != 0);
   portInput.setEnabled(updateOption(UpdateOption::FastAnswers), nullptr);
+  connection.keepLatencyLow(updateOption(UpdateOption::FastAnswers));
   fastAnswersCheck = new FXMenuCheck(settingsMenu, "Fast answers", this, ID_FAST_ANSWERS);
   decodeRecords = getApp()->reg().readIntEntry(SETTINGS, DECODE_RECORDS, 0) != 0;
   decodeRecordsCheck = new FXMenuCheck(settingsMenu, "Decode records", this, ID_DECODE_RECORDS);
@@ -379,6 +380,7 @@ long DongleToolWindow::onCmdFastAnswers(FXObject*, FXSelector, void*) {
   setUpdateOption(UpdateOption::FastAnswers, on);
   getApp()->reg().writeIntEntry(SETTINGS, FAST_ANSWERS, on ? 1 : 0);
   portInput.setEnabled(on, connection.connected() ? &connection.serialHandle() : nullptr);
+  connection.keepLatencyLow(on);
   return 1;
 }
 

@@ -27,6 +27,9 @@ class Connection {
   // refused with NoPortSelected.
   SerialOpenResult connect(const std::string& portName, int baudIndex);
   void disconnect();
+  // Low latency asked of the driver while on (fast answers): now, and at
+  // every connect.
+  void keepLatencyLow(bool on);
 
   bool connected() const { return serialConnected != 0; }
   int baud() const { return baud_; }  // of the open port
@@ -50,4 +53,5 @@ class Connection {
   PortWatcher* watcher_ = nullptr;
   int baud_ = 0;
   int serialConnected = 0;
+  bool lowLatency_ = false;
 };

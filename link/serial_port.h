@@ -35,6 +35,10 @@ class SerialPort {
   // Bytes received and not yet read; 0 when none, unknown or not open. Cheap
   // enough to ask every few milliseconds.
   virtual int bytesWaiting() = 0;
+  // Bytes handed over the moment they arrive (a USB adapter otherwise holds
+  // them up to its latency timer); the port's own setting comes back on off
+  // and on close. Nothing where the driver has no such setting.
+  virtual void askLowLatency(bool on) { (void)on; }
 };
 
 std::unique_ptr<SerialPort> createSerialPort();

@@ -185,6 +185,7 @@ int runPort(const CliOptions& options) {
   ToolContext* context = nullptr;
   TerminalPump pump([&] { receiveAnswers(*context); });
   setUpdateOption(UpdateOption::FastAnswers, options.fast);
+  link.keepLatencyLow(options.fast);
   // Asked at every 2 ms pass of a wait: cheap on both systems, and a Windows
   // COM port has no descriptor to wait on.
   if (options.fast) pump.watch([&] { return link.connected() && link.serialHandle().bytesWaiting() > 0; });
