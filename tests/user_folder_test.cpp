@@ -23,7 +23,8 @@ void setVariable(const char* name, const char* value) {  // null: removed; wide 
 struct Row { const char* base; const char* home; const char* expected; };
 #ifdef _WIN32
 const char* const BASE = "LOCALAPPDATA";
-const Row ROWS[] = {{"C:\\u\\Local", "C:\\u", "C:\\u\\Local\\mbus-fwtool"}, {"Local", "C:\\u", ""}, {nullptr, "C:\\u", ""}};
+const Row ROWS[] = {{"C:\\u\\Local", "C:\\u", "C:\\u\\Local\\mbus-fwtool"}, {"Local", "C:\\u", ""},
+                    {nullptr, "C:\\u", ""}};
 #else
 const char* const BASE = "XDG_DATA_HOME";
 const Row ROWS[] = {{"/u/data", "/u", "/u/data/mbus-fwtool"}, {"data", "/u", "/u/.local/share/mbus-fwtool"},

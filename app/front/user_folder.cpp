@@ -37,16 +37,17 @@ UserFolderResult enterUserFolder() {
 }
 
 std::string userFolderText(UserFolderResult result, const fs::path& folder) {
-  const std::string name = folder.u8string();
+  const std::string name = "Working folder " + folder.u8string();
+  const char* const fallback = "; working in the current folder.";
   switch (result) {
-    case UserFolderResult::Entered: return "Working folder " + name + ".";
+    case UserFolderResult::Entered: return name + ".";
 #ifdef _WIN32
-    case UserFolderResult::NoBaseFolder: return "LOCALAPPDATA names no folder; working in the current folder.";
+    case UserFolderResult::NoBaseFolder: return std::string("LOCALAPPDATA names no folder") + fallback;
 #else
-    case UserFolderResult::NoBaseFolder: return "Neither XDG_DATA_HOME nor HOME names a folder; working in the current folder.";
+    case UserFolderResult::NoBaseFolder: return std::string("Neither XDG_DATA_HOME nor HOME names a folder") + fallback;
 #endif
-    case UserFolderResult::NotCreated: return "Working folder " + name + " could not be created; working in the current folder.";
-    case UserFolderResult::NotEntered: return "Working folder " + name + " could not be entered; working in the current folder.";
+    case UserFolderResult::NotCreated: return name + " could not be created" + fallback;
+    case UserFolderResult::NotEntered: return name + " could not be entered" + fallback;
   }
   return std::string();
 }
