@@ -198,7 +198,8 @@ void DongleToolWindow::buildMenus() {
   skipBlockCheck = new FXMenuCheck(settingsMenu, "Skip block 15", this, ID_SKIP_BLOCK_15);
   // Remembered between runs; off unless the user chose it.
   setUpdateOption(UpdateOption::FastAnswers, getApp()->reg().readIntEntry(SETTINGS, FAST_ANSWERS, 0) != 0);
-  portInput.setEnabled(updateOption(UpdateOption::FastAnswers), -1);
+  portInput.setEnabled(updateOption(UpdateOption::FastAnswers), nullptr);
+  connection.keepLatencyLow(updateOption(UpdateOption::FastAnswers));
   fastAnswersCheck = new FXMenuCheck(settingsMenu, "Fast answers", this, ID_FAST_ANSWERS);
   decodeRecords = getApp()->reg().readIntEntry(SETTINGS, DECODE_RECORDS, 0) != 0;
   decodeRecordsCheck = new FXMenuCheck(settingsMenu, "Decode records", this, ID_DECODE_RECORDS);
@@ -378,7 +379,8 @@ long DongleToolWindow::onCmdFastAnswers(FXObject*, FXSelector, void*) {
   const bool on = !updateOption(UpdateOption::FastAnswers);
   setUpdateOption(UpdateOption::FastAnswers, on);
   getApp()->reg().writeIntEntry(SETTINGS, FAST_ANSWERS, on ? 1 : 0);
-  portInput.setEnabled(on, connection.connected() ? connection.serialHandle().waitHandle() : -1);
+  portInput.setEnabled(on, connection.connected() ? &connection.serialHandle() : nullptr);
+  connection.keepLatencyLow(on);
   return 1;
 }
 

@@ -1,26 +1,47 @@
 #include "app/port_input.h"
 
-#include <fx.h>
+// clang-format off
+FXDEFMAP(PortInput) PortInputMap[] = {
+  FXMAPFUNC(SEL_TIMEOUT, PortInput::ID_TICK, PortInput::onTick),
+};
+// clang-format on
 
-void PortInput::setEnabled(bool on, long handle) {
+FXIMPLEMENT(PortInput, FXObject, PortInputMap, ARRAYNUMBER(PortInputMap))
+
+void PortInput::setEnabled(bool on, SerialPort* port) {
   enabled_ = on;
   if (!on) stop();
-  else if (handle >= 0) portOpened(handle);
+  else if (port) portOpened(*port);
 }
 
-void PortInput::portOpened(long handle) {
-  if (!enabled_ || handle < 0 || !app_) return;
+void PortInput::portOpened(SerialPort& port) {
+  if (!enabled_ || !app_) return;
   stop();
-  if (app_->addInput((FXInputHandle)handle, INPUT_READ, target_, selector_)) watched_ = handle;
+  port_ = &port;
+  const intptr_t handle = port.waitHandle();
+  if (handle >= 0 && app_->addInput((FXInputHandle)handle, INPUT_READ, target_, selector_)) handle_ = handle;
+  else app_->addTimeout(this, ID_TICK, TICK_MS);
 }
 
 // Before the handle closes: a closed descriptor left in the loop's set
 // would wake it for ever.
-void PortInput::portClosing(long handle) {
-  if (handle == watched_) stop();
+void PortInput::portClosing(SerialPort& port) {
+  if (&port == port_) stop();
+}
+
+long PortInput::onTick(FXObject*, FXSelector, void*) {
+  if (!port_) return 1;
+  // Re-armed first: the target's poll may close the port, which stops us.
+  app_->addTimeout(this, ID_TICK, TICK_MS);
+  if (port_->bytesWaiting() > 0 && target_) target_->handle(this, FXSEL(SEL_IO_READ, selector_), nullptr);
+  return 1;
 }
 
 void PortInput::stop() {
-  if (watched_ >= 0 && app_) app_->removeInput((FXInputHandle)watched_, INPUT_READ);
-  watched_ = -1;
+  if (app_) {
+    if (handle_ >= 0) app_->removeInput((FXInputHandle)handle_, INPUT_READ);
+    app_->removeTimeout(this, ID_TICK);
+  }
+  handle_ = -1;
+  port_ = nullptr;
 }

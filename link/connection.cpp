@@ -32,7 +32,8 @@ SerialOpenResult Connection::connect(const std::string& portName, int baudIndex)
   serialConnected = 1;
   portName_ = portName;
   baud_ = baud;
-  if (watcher_) watcher_->portOpened(port_->waitHandle());
+  if (lowLatency_) port_->askLowLatency(true);
+  if (watcher_) watcher_->portOpened(*port_);
   fields_.setStatusText(format(baud == 2400 ? "Connected to serial [%s] baudrate 2400"
                                             : "Connected to serial [%s] baudrate 9600",
                                portName));
@@ -40,8 +41,13 @@ SerialOpenResult Connection::connect(const std::string& portName, int baudIndex)
 }
 
 void Connection::closePort() {
-  if (watcher_ && port_->isOpen()) watcher_->portClosing(port_->waitHandle());
+  if (watcher_ && port_->isOpen()) watcher_->portClosing(*port_);
   port_->close();
+}
+
+void Connection::keepLatencyLow(bool on) {
+  lowLatency_ = on;
+  if (port_->isOpen()) port_->askLowLatency(on);
 }
 
 void Connection::disconnect() {

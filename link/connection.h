@@ -14,8 +14,8 @@
 class PortWatcher {
  public:
   virtual ~PortWatcher() = default;
-  virtual void portOpened(long handle) = 0;
-  virtual void portClosing(long handle) = 0;
+  virtual void portOpened(SerialPort& port) = 0;
+  virtual void portClosing(SerialPort& port) = 0;
 };
 
 class Connection {
@@ -27,6 +27,9 @@ class Connection {
   // refused with NoPortSelected.
   SerialOpenResult connect(const std::string& portName, int baudIndex);
   void disconnect();
+  // Low latency asked of the driver while on (fast answers): now, and at
+  // every connect.
+  void keepLatencyLow(bool on);
 
   bool connected() const { return serialConnected != 0; }
   int baud() const { return baud_; }  // of the open port
@@ -50,4 +53,5 @@ class Connection {
   PortWatcher* watcher_ = nullptr;
   int baud_ = 0;
   int serialConnected = 0;
+  bool lowLatency_ = false;
 };

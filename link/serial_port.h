@@ -31,7 +31,14 @@ class SerialPort {
   // count: bytes the line took before the write bound ran out.
   virtual SerialIo write(const uint8_t* bytes, int length, int& count) = 0;
   // What an event loop can wait on for arriving bytes; -1 when there is none.
-  virtual long waitHandle() const { return -1; }
+  virtual intptr_t waitHandle() const { return -1; }
+  // Bytes received and not yet read; 0 when none, unknown or not open. Cheap
+  // enough to ask every few milliseconds.
+  virtual int bytesWaiting() = 0;
+  // Bytes handed over the moment they arrive (a USB adapter otherwise holds
+  // them up to its latency timer); the port's own setting comes back on off
+  // and on close. Nothing where the driver has no such setting.
+  virtual void askLowLatency(bool on) { (void)on; }
 };
 
 std::unique_ptr<SerialPort> createSerialPort();

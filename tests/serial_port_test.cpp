@@ -2,9 +2,11 @@
 // functions (a pseudo-terminal drops parity, so only this sees a lost PARENB;
 // root is never refused for permission), and the port over a real
 // pseudo-terminal pair for what a pty can show: raw bytes, a held port, a
-// missing one, a path that is no terminal and a far end that hangs up.
+// missing one, a path that is no terminal and a far end that hangs up; low
+// latency on a real UART, and the virtual dongle's bursts.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <pty.h>
 #include <sys/file.h>
@@ -14,6 +16,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -22,9 +25,11 @@
 #include <thread>
 #include <vector>
 
+#include "link/connection.h"
 #include "link/platform/line_settings_posix.h"
 #include "link/serial_port.h"
 #include "tests/support/fakes.h"
+#include "virtual-dongle/dongle_launcher.h"
 
 namespace {
 
@@ -99,6 +104,26 @@ TEST(SerialPortPosix, AFrameLargerThanTheLineBufferGoesOutWhole) {
   EXPECT_EQ(port->write(frame.data(), (int)frame.size(), count), SerialIo::Ok);
   EXPECT_EQ(count, (int)frame.size());
   reader.join();
+}
+
+// Fast answers on the command line ask this count at every pass.
+TEST(SerialPortPosix, BytesWaitingCountsWhatArrivedUntilARead) {
+  PtyPair pty;
+  auto port = createSerialPort();
+  EXPECT_EQ(port->bytesWaiting(), 0) << "not open";
+  ASSERT_EQ(port->open(pty.path.c_str(), 9600), SerialOpenResult::Ok);
+  EXPECT_EQ(port->bytesWaiting(), 0);
+  const uint8_t answer[] = {0xE5, 0x10, 0x5B, 0xFE, 0x59, 0x16};
+  for (size_t sent = 1; sent <= sizeof answer; sent += 5) {
+    ASSERT_EQ(write(pty.master, answer, sent), (ssize_t)sent);
+    for (int i = 0; i < 100 && port->bytesWaiting() < (int)sent; ++i) usleep(1000);
+    EXPECT_EQ(port->bytesWaiting(), (int)sent);
+    uint8_t buffer[16];
+    int count = 0;
+    ASSERT_EQ(port->read(buffer, sizeof buffer, count), SerialIo::Ok);
+    EXPECT_EQ(count, (int)sent);
+    EXPECT_EQ(port->bytesWaiting(), 0) << "after the read";
+  }
 }
 
 TEST(SerialPortPosix, HeldPortsAreBusyAndAHungUpOneIsGone) {
@@ -189,6 +214,67 @@ TEST(SerialPortPosix, UucpLockOfALiveProgramRefusesADeadOnesIsReplacedByOursUnti
   }
   unsetenv("MBUS_LOCK_DIR");
   rmdir(dir);
+}
+
+// Through the connection as the fronts use it: a flag that another program
+// left set stays set; one we set is cleared when fast answers go off and at close.
+TEST(SerialPortPosix, LowLatencyOnARealUartComesBackAsFound) {
+  const int probe = open("/dev/ttyS0", O_RDWR | O_NOCTTY | O_NONBLOCK);
+  serial_struct found{}, now{};
+  if (probe < 0 || ioctl(probe, TIOCGSERIAL, &found) != 0) GTEST_SKIP() << "no UART at /dev/ttyS0";
+  auto low = [&] { return ioctl(probe, TIOCGSERIAL, &now) == 0 && (now.flags & ASYNC_LOW_LATENCY); };
+  Output out;
+  FakeFields fields;
+  Connection link(createSerialPort(), out, fields);
+  for (const bool before : {false, true}) {
+    serial_struct set = found;
+    set.flags = before ? found.flags | ASYNC_LOW_LATENCY : found.flags & ~ASYNC_LOW_LATENCY;
+    ASSERT_EQ(ioctl(probe, TIOCSSERIAL, &set), 0);
+    link.keepLatencyLow(true);
+    const bool opened = link.connect("/dev/ttyS0", 1) == SerialOpenResult::Ok, whileOn = low();
+    link.keepLatencyLow(false);
+    const bool afterOff = low();
+    link.keepLatencyLow(true);
+    link.disconnect();
+    EXPECT_EQ(std::vector<bool>({opened, whileOn, afterOff, low()}), std::vector<bool>({true, true, before, before}))
+        << "opened, on, off, closed; left set before: " << before;
+  }
+  ioctl(probe, TIOCSSERIAL, &found);
+  close(probe);
+}
+
+// A REQ_UD2 answer at 9600 baud needs ~32 ms on the line: paced byte by byte
+// without the timer; held from its first byte for 40 ms, then whole. The pty
+// takes no low latency, and the connection goes on without a word.
+TEST(SerialPortPosix, TheDongleUnderAnAdapterLatencyAnswersInOneLateBurst) {
+  const struct { const char* latencyMs; long firstMin, firstMax, spreadMin, spreadMax; } rows[] = {
+      {"0", 0, 35, 20, 200}, {"40", 40, 70, 0, 5}};
+  for (const auto& row : rows) {
+    DongleLauncher dongle(std::string("dongle-") + row.latencyMs, {"--usb-latency-ms", row.latencyMs});
+    FakeConsole console;
+    Output out(&console);
+    FakeFields fields;
+    Connection link(createSerialPort(), out, fields);
+    link.keepLatencyLow(true);
+    ASSERT_EQ(link.connect(dongle.link, 1), SerialOpenResult::Ok);
+    link.writeFrame((const uint8_t*)"\x10\x5B\xFB\x56\x16", 5);  // REQ_UD2
+    const auto sent = std::chrono::steady_clock::now();
+    std::vector<uint8_t> answer(300);
+    long got = 0, first = -1, last = -1;
+    for (pollfd p{(int)link.serialHandle().waitHandle(), POLLIN, 0};
+         (got < 4 || got < answer[1] + 6) && poll(&p, 1, 500) > 0;) {
+      const int n = link.readBlock(answer.data() + got, (int)answer.size() - (int)got);
+      const auto at = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - sent);
+      if (n > 0) (got == 0 ? first : last) = (long)at.count();
+      got += n;
+    }
+    link.disconnect();
+    ASSERT_EQ(got, answer[1] + 6) << "a whole long frame at --usb-latency-ms " << row.latencyMs;
+    EXPECT_EQ(console.text(), "");
+    const long spread = std::max(first, last) - first;
+    EXPECT_TRUE(first >= row.firstMin && first <= row.firstMax && spread >= row.spreadMin && spread <= row.spreadMax)
+        << row.latencyMs << " ms: first byte after " << first << " ms, last " << spread << " ms later";
+  }
 }
 
 }  // namespace

@@ -64,6 +64,9 @@ std::string usage() {
          "  --baud 9600|2400|0    pace the output like that line; 0: no pacing (9600)\n"
          "  --reply-delay-ms N    from a telegram's end to the start of the reply;\n"
          "                        0: one character time (3)\n"
+         "  --usb-latency-ms N    hold sent bytes until N ms after the first, then write\n"
+         "                        them at once, as a USB adapter's latency timer does\n"
+         "                        (FTDI: 16 by default, 1 with low latency); 0: none (0)\n"
          "  --output PATH         where a received image goes (received-firmware.bin)\n"
          "  --summary-file PATH   key=value summary, rewritten after each transfer and at exit\n"
          "  --seed N              seed of the faults below (1)\n"
@@ -135,6 +138,9 @@ bool parseOptions(int argc, const char* const* argv, Options& options, std::stri
     } else if (flag("--reply-delay-ms")) {
       ok = parseUnsigned(v, 10, 60000, u);
       c.replyDelayUs = u * 1000;
+    } else if (flag("--usb-latency-ms")) {
+      ok = parseUnsigned(v, 10, 255, u);  // the range of an FTDI latency timer
+      options.usbLatencyUs = u * 1000;
     } else if (flag("--seed")) {
       ok = parseUnsigned(v, 10, UINT64_MAX, u);
       c.faults.seed = u;

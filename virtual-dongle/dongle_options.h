@@ -16,6 +16,7 @@ struct Options {
   bool printPathOnly = false;
   std::string output = "received-firmware.bin";  // image of each finished transfer
   std::string summaryFile;                       // key=value file, or none
+  uint64_t usbLatencyUs = 0;                     // an adapter's latency timer on our sends, or 0
   bool help = false;
 };
 

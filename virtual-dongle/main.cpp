@@ -9,6 +9,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -19,6 +20,7 @@
 
 #include "virtual-dongle/dongle_engine.h"
 #include "virtual-dongle/dongle_options.h"
+#include "virtual-dongle/usb_latency.h"
 
 using namespace vdongle;
 
@@ -178,34 +180,42 @@ int main(int argc, char** argv) {
     const DongleConfig& c = options.config;
     uint16_t m = c.identity.manufacturer;
     const std::string delay = c.replyDelayUs ? std::to_string(c.replyDelayUs / 1000) + " ms" : "one character";
+    const std::string usb =
+        options.usbLatencyUs ? ", usb latency " + std::to_string(options.usbLatencyUs / 1000) + " ms" : "";
     std::printf("identity %c%c%c %02X%02X%02X%02X version %02X type %02X, %s answers, baud %d, reply delay %s, "
-                "seed %llu\n",
+                "seed %llu%s\n",
                 (m >> 10 & 31) + 64, (m >> 5 & 31) + 64, (m & 31) + 64, c.identity.id[3], c.identity.id[2],
                 c.identity.id[1], c.identity.id[0], c.identity.version, c.identity.deviceType,
                 c.protectAnswers ? "protected" : "plain", c.baud, delay.c_str(),
-                (unsigned long long)c.faults.seed);
+                (unsigned long long)c.faults.seed, usb.c_str());
   }
   std::fflush(stdout);
 
   Session session(options);
   session.writeSummaryFile();
-  std::vector<uint8_t> backlog;
+  // The adapter's timer holds only what the dongle sends; what it receives
+  // is not held (the timer works on the device-to-host side).
+  UsbLatencyTimer adapter(options.usbLatencyUs);
+  std::vector<uint8_t> sent, backlog;
   bool closedByEngine = false;
   while (!stopRequested) {
-    session.engine.takeDue(monotonicUs(), backlog);
+    const uint64_t passUs = monotonicUs();
+    session.engine.takeDue(passUs, sent);
+    adapter.holdBytes(sent, passUs);
+    adapter.releaseBurst(passUs, backlog);
     while (!backlog.empty()) {
       ssize_t n = write(master, backlog.data(), backlog.size());
       if (n <= 0) break;  // pty full (the tool reads nothing) or gone: try later
       backlog.erase(backlog.begin(), backlog.begin() + n);
     }
     session.reportFinished();
-    if (session.engine.closeRequested() && backlog.empty()) {
+    if (session.engine.closeRequested() && backlog.empty() && !adapter.holding()) {
       closedByEngine = true;
       break;
     }
 
     pollfd pfd{master, (short)(POLLIN | (backlog.empty() ? 0 : POLLOUT)), 0};
-    uint64_t due = backlog.empty() ? session.engine.nextDueUs() : kNever;
+    uint64_t due = backlog.empty() ? std::min(session.engine.nextDueUs(), adapter.burstDueUs()) : kNever;
     timespec timeout{}, *wait = nullptr;
     if (due != kNever) {
       uint64_t now = monotonicUs();

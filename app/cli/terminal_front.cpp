@@ -1,6 +1,9 @@
 #include "app/cli/terminal_front.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#else
 #include <sys/ioctl.h>
 #endif
 #include <unistd.h>
@@ -76,6 +79,38 @@ std::string closingLine(const std::string& protocol, unsigned done, unsigned tot
   return format("%s: %u of %u %s in %.1f s", protocol.c_str(), done, total, unitOf(protocol), seconds);
 }
 
+std::string redrawnLine(const std::string& line, size_t shownLength, bool escapes) {
+  if (escapes) return "\r" + line + "\033[K";
+  // Spaces over what the longer line before left behind.
+  std::string text = "\r" + line;
+  if (shownLength > line.size()) text.append(shownLength - line.size(), ' ');
+  return text;
+}
+
+TerminalProgress::TerminalProgress(FILE* bar, FILE* closing, JsonEvents* events)
+    : bar_(bar), closing_(closing), events_(events) {
+#ifdef _WIN32
+  // Consoles before Windows 10 print escapes as they are; they get spaces.
+  escapes_ = false;
+  if (!bar_) return;
+  const HANDLE console = (HANDLE)_get_osfhandle(_fileno(bar_));
+  DWORD mode = 0;
+  if (console == INVALID_HANDLE_VALUE || !GetConsoleMode(console, &mode)) return;
+  if (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) escapes_ = true;
+  else if (SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING)) {
+    escapes_ = true;
+    console_ = console;
+    consoleMode_ = mode;
+  }
+#endif
+}
+
+TerminalProgress::~TerminalProgress() {
+#ifdef _WIN32
+  if (console_) SetConsoleMode((HANDLE)console_, (DWORD)consoleMode_);
+#endif
+}
+
 double TerminalProgress::seconds() const {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
 }
@@ -102,12 +137,14 @@ void TerminalProgress::update(const std::string& step, unsigned done) {
   if (ioctl(fileno(bar_), TIOCGWINSZ, &size) == 0 && size.ws_col > 1 && line.size() >= size.ws_col)
     line.resize(size.ws_col - 1);
 #endif
-  std::fprintf(bar_, "\r%s\033[K", line.c_str());
+  std::fputs(redrawnLine(line, shown_, escapes_).c_str(), bar_);
+  shown_ = line.size();
   std::fflush(bar_);
 }
 
 void TerminalProgress::finish() {
-  if (bar_) std::fprintf(bar_, "\r\033[K");
+  if (bar_ && shown_) std::fputs((redrawnLine("", shown_, escapes_) + (escapes_ ? "" : "\r")).c_str(), bar_);
+  shown_ = 0;
   std::fprintf(closing_, "%s\n", closingLine(protocol_, done_, total_, seconds()).c_str());
   std::fflush(closing_);
 }

@@ -46,8 +46,10 @@ class TerminalPump : public EventPump {
 // closing. cancelRequested follows stopRequested.
 class TerminalProgress : public ProgressView {
  public:
-  TerminalProgress(FILE* bar, FILE* closing, JsonEvents* events = nullptr)
-      : bar_(bar), closing_(closing), events_(events) {}
+  TerminalProgress(FILE* bar, FILE* closing, JsonEvents* events = nullptr);
+  ~TerminalProgress() override;
+  TerminalProgress(const TerminalProgress&) = delete;
+  TerminalProgress& operator=(const TerminalProgress&) = delete;
   void start(const char* protocol, unsigned totalBlocks) override;
   void update(const std::string& step, unsigned done) override;
   bool cancelRequested() override { return stopRequested != 0; }
@@ -61,11 +63,18 @@ class TerminalProgress : public ProgressView {
   std::string protocol_, step_;
   unsigned total_ = 0, done_ = 0;
   std::chrono::steady_clock::time_point started_;
+  size_t shown_ = 0;     // the length of the line on the bar
+  bool escapes_ = true;  // the bar understands ESC [ K
+  void* console_ = nullptr;  // Windows: a console whose mode we changed, restored at the end
+  unsigned long consoleMode_ = 0;
 };
 
 // "encrypted QOR protocol  50%  block 4 of 6  1.5 blocks/s  0:02 left"
 std::string progressLine(const std::string& protocol, const std::string& step, unsigned done, unsigned total,
                          double seconds);
+// Carriage return and the line; then ESC [ K clears the rest, or, for a
+// console without escapes, spaces cover the shownLength of the line before.
+std::string redrawnLine(const std::string& line, size_t shownLength, bool escapes);
 // "encrypted QOR protocol: 6 of 6 blocks in 4.1 s"
 std::string closingLine(const std::string& protocol, unsigned done, unsigned total, double seconds);
 

@@ -17,6 +17,7 @@
 #include <cstdint>
 
 #include "link/platform/line_settings_posix.h"
+#include "link/platform/low_latency_posix.h"
 #include "link/platform/uucp_lock_posix.h"
 #include "link/serial_port.h"
 
@@ -106,13 +107,19 @@ class PosixSerialPort : public SerialPort {
 
   void close() override {
     if (fd_ < 0) return;
+    latency_.restoreLatency(fd_);
     release(fd_);
     lock_.release();  // after the device, so whoever sees no lock can open it
     fd_ = -1;
   }
 
   bool isOpen() const override { return fd_ >= 0; }
-  long waitHandle() const override { return fd_; }
+  intptr_t waitHandle() const override { return fd_; }
+  int bytesWaiting() override {
+    int n = 0;
+    return fd_ >= 0 && ioctl(fd_, FIONREAD, &n) == 0 && n > 0 ? n : 0;
+  }
+  void askLowLatency(bool on) override { latency_.applyLowLatency(fd_, on); }
 
   // With VMIN=0 a read after a hang-up returns 0 like an idle line, so poll
   // first: POLLHUP/POLLERR mean the device is gone (adapter unplugged, far
@@ -172,6 +179,7 @@ class PosixSerialPort : public SerialPort {
 
   int fd_ = -1;
   UucpLock lock_;
+  DriverLatency latency_;
 };
 
 }  // namespace

@@ -120,6 +120,13 @@ class WindowsSerialPort : public SerialPort {
     return SerialIo::Ok;
   }
 
+  int bytesWaiting() override {
+    DWORD errors = 0;
+    COMSTAT status;
+    if (handle_ == INVALID_HANDLE_VALUE || !ClearCommError(handle_, &errors, &status)) return 0;
+    return (int)status.cbInQue;
+  }
+
   // The write time-outs end a write the line does not take: a short count.
   SerialIo write(const uint8_t* bytes, int length, int& count) override {
     count = 0;

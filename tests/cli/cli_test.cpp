@@ -85,6 +85,25 @@ TEST(CliOptions, EveryValueIsCheckedAndEveryFieldHasItsSource) {
   }
 }
 
+// A console without escapes (older Windows) must not show "[K", and a
+// shorter line must not leave the tail of the longer one before it.
+TEST(TerminalFront, RedrawClearsTheRestWithEscapesOrWithSpaces) {
+  const struct {
+    const char* line;
+    size_t shown;
+    bool escapes;
+    std::string expected;
+  } rows[] = {
+      {"abc", 5, true, "\rabc\033[K"},
+      {"abc", 5, false, "\rabc  "},
+      {"abcdef", 3, false, "\rabcdef"},
+      {"", 4, false, "\r    "},
+      {"", 0, true, "\r\033[K"},
+  };
+  for (const auto& row : rows)
+    EXPECT_EQ(redrawnLine(row.line, row.shown, row.escapes), row.expected) << row.line << " over " << row.shown;
+}
+
 TEST(TerminalFront, ProgressShowsShareRateAndTimeLeftAndPollsOncePerInterval) {
   EXPECT_EQ(progressLine("encrypted QOR protocol", "block 4 of 6", 3, 6, 2.0),
             "encrypted QOR protocol  50%  block 4 of 6  1.5 blocks/s  0:02 left");

@@ -79,6 +79,7 @@ class FakeSerialPort : public SerialPort {
     if (onWrite && count) onWrite(bytes, count);
     return SerialIo::Ok;
   }
+  int bytesWaiting() override { return open_ && !lost ? (int)incoming.size() : 0; }
   void queue(const std::vector<uint8_t>& bytes) { incoming.insert(incoming.end(), bytes.begin(), bytes.end()); }
 
   SerialOpenResult openResult = SerialOpenResult::Ok;
