@@ -1,62 +1,39 @@
-// The window's per-user working folder: the base the environment names, and
-// making and entering it (also run under wine, where LOCALAPPDATA names it).
+// The per-user working folder: the environment names it; it is made and
+// entered, or reported (also under wine, where LOCALAPPDATA names it).
 #include "app/front/user_folder.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <fstream>
 
 namespace fs = std::filesystem;
 
-namespace {
-
-void setVariable(const char* name, const char* value) {  // null: removed; wide on Windows, as it is read
-#ifdef _WIN32
-  const std::string text = std::string(name) + "=" + (value ? value : "");
-  _wputenv(std::wstring(text.begin(), text.end()).c_str());
-#else
-  value ? setenv(name, value, 1) : unsetenv(name);
+TEST(UserFolder, TheFolderTheEnvironmentNamesIsMadeAndEnteredOrReported) {
+  const fs::path start = fs::current_path(), folder = start / "local" / "mbus-fwtool";
+  const std::string local = (start / "local").string(), home = (start / "home").string();
+  fs::remove_all(start / "local");
+  fs::remove_all(start / "home");
+  using R = UserFolderResult;
+  struct Row { const char* base; const char* home; fs::path folder; R result; } const rows[] = {
+      {local.c_str(), nullptr, folder, R::Entered}, {local.c_str(), nullptr, folder, R::Entered},  // missing, there
+      {"local", nullptr, "", R::NoBaseFolder}, {local.c_str(), nullptr, folder, R::NotCreated},  // a file in its place
+#ifndef _WIN32  // HOME stands in for a missing or relative XDG_DATA_HOME
+      {nullptr, home.c_str(), start / "home" / ".local" / "share" / "mbus-fwtool", R::Entered},
+      {"local", "home", "", R::NoBaseFolder},
 #endif
-}
-
-struct Row { const char* base; const char* home; const char* expected; };
+  };
+  for (const Row& row : rows) {
 #ifdef _WIN32
-const char* const BASE = "LOCALAPPDATA";
-const Row ROWS[] = {{"C:\\u\\Local", "C:\\u", "C:\\u\\Local\\mbus-fwtool"}, {"Local", "C:\\u", ""},
-                    {nullptr, "C:\\u", ""}};
+    _wputenv((L"LOCALAPPDATA=" + fs::path(row.base ? row.base : "").wstring()).c_str());  // empty: removed
 #else
-const char* const BASE = "XDG_DATA_HOME";
-const Row ROWS[] = {{"/u/data", "/u", "/u/data/mbus-fwtool"}, {"data", "/u", "/u/.local/share/mbus-fwtool"},
-                    {nullptr, "/u", "/u/.local/share/mbus-fwtool"}, {"data", "u", ""}, {nullptr, nullptr, ""}};
+    row.base ? setenv("XDG_DATA_HOME", row.base, 1) : unsetenv("XDG_DATA_HOME");
+    row.home ? setenv("HOME", row.home, 1) : unsetenv("HOME");
 #endif
-
-}  // namespace
-
-TEST(UserFolder, AnAbsoluteBaseNamesTheFolderAndARelativeOneIsIgnored) {
-  for (const Row& row : ROWS) {
-    setVariable(BASE, row.base);
-    setVariable("HOME", row.home);
-    EXPECT_EQ(userFolderPath(), fs::path(row.expected)) << (row.base ? row.base : "(none)");
-  }
-}
-
-TEST(UserFolder, AMissingFolderIsMadeAndEnteredAndAFileInItsPlaceIsReported) {
-  const fs::path start = fs::current_path(), folder = start / "base" / "nested" / "mbus-fwtool";
-  fs::remove_all(start / "base");
-  setVariable(BASE, (start / "base" / "nested").string().c_str());
-  for (int pass = 0; pass < 2; ++pass) {  // missing, then there already
-    ASSERT_EQ(enterUserFolder(), UserFolderResult::Entered) << pass;
-    EXPECT_TRUE(fs::equivalent(fs::current_path(), folder)) << fs::current_path();
+    if (row.result == R::NotCreated) fs::remove_all(folder), std::ofstream(folder.string()) << "not a folder";
+    EXPECT_EQ(userFolderPath(), row.folder) << (row.base ? row.base : "-");
+    EXPECT_EQ(enterUserFolder(), row.result) << (row.base ? row.base : "-");
+    const fs::path now = fs::current_path();
+    EXPECT_TRUE(fs::equivalent(now, row.result == R::Entered ? row.folder : start)) << now;
     fs::current_path(start);
   }
-  fs::remove_all(folder);
-  std::ofstream(folder.string()) << "a file, not a folder";
-  EXPECT_EQ(enterUserFolder(), UserFolderResult::NotCreated);
-  EXPECT_TRUE(fs::equivalent(fs::current_path(), start));
-  EXPECT_NE(userFolderText(UserFolderResult::NotCreated, folder).find(folder.u8string() + " could not be created"),
-            std::string::npos);
-  setVariable(BASE, nullptr);
-  setVariable("HOME", nullptr);
-  EXPECT_EQ(enterUserFolder(), UserFolderResult::NoBaseFolder);
 }
