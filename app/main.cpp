@@ -2,18 +2,27 @@
 #include <fx.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include "app/main_window.h"
 #include "app/config_file.h"
+#include "app/front/user_folder.h"
 #include "interfaces/log_file.h"
 #include "link/com_ports.h"
 
 namespace {
 const char* const CONFIG_FILE = "QORconfig.txt";
 const char* const LOG_FILE = "QORFW.log";
+const char* const USER_FOLDER_OPTION = "--user-folder";
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  // The Start-menu shortcut's choice: an installed program's folder is not
+  // the user's to write, and both files live in the current folder.
+  bool inUserFolder = false;
+  for (int i = 1; i < argc; ++i) inUserFolder = inUserFolder || std::strcmp(argv[i], USER_FOLDER_OPTION) == 0;
+  const UserFolderResult folder = inUserFolder ? enterUserFolder() : UserFolderResult::Entered;
+
   readConfigFile(CONFIG_FILE);
   // Without a log (read-only folder, a directory of that name) the tool still
   // works; every writer skips the missing stream.
@@ -26,6 +35,10 @@ int main(int argc, char* argv[]) {
   application.init(argc, argv, TRUE);
 
   DongleToolWindow* window = new DongleToolWindow(&application);
+  // Where the log is, for a user who never chose that folder; red when it failed.
+  if (inUserFolder)
+    window->outputText((userFolderText(folder, userFolderPath()) + "\n").c_str(),
+                       folder == UserFolderResult::Entered ? 0 : STYLE_SENT);
   if (!logOpen) window->reportLogUnavailable(LOG_FILE);
   application.create();
   return application.run();
