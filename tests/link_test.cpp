@@ -13,6 +13,7 @@
 #include "link/link_frames.h"
 #include "tests/support/virtual_line.h"
 #include "virtual-dongle/dongle_frames.h"
+#include "virtual-dongle/dongle_protection.h"
 
 namespace {
 
@@ -142,6 +143,27 @@ TEST(ReceivePoll, DecodedRecordsFollowTheAnswerOnlyWhenAsked) {
                                  : ""))
         << hex(frame);
   }
+}
+
+// With records on, a refused protected answer also names the check that refused it.
+TEST(ReceivePoll, ARefusedProtectedAnswerNamesTheFailedCheckOnlyWhenRecordsAreOn) {
+  const uint8_t id[4] = {4, 3, 2, 1}, otherKey[16] = {};
+  for (const bool on : {false, true})
+    for (const bool macRight : {false, true}) {
+      VirtualLine line;  // its stores hold the default key, communicationKey
+      line.ctx.decodeRecords = on;
+      // A short-header CI makes the tool read the configuration 10 07 from the header: 16 bytes with no 2F 2F.
+      const Bytes header = macRight ? Bytes{0x7A, 1, 0, 0x10, 7, 0, 0, 0, 0, 0, 0}
+                                    : Bytes{0x72, 4, 3, 2, 1, 0x56, 0x0A, 0x40, 3, 1, 0};
+      line.port->queue(longFrame(vdongle::protectFromMeter(header, {}, 5, id, macRight ? communicationKey : otherKey)));
+      resetReceiver();
+      receiveAnswers(line.ctx);
+      const std::string why = macRight ? "the MAC matches, but the decrypted area does not begin 2F 2F"
+                                       : "the MAC does not match (key, identification or a changed byte)";
+      const std::string& text = line.console.text();
+      EXPECT_EQ(text.substr(text.rfind("\n\n") + 2),
+                "Decrypt Error.\n" + (on ? "  Decrypt check failed: " + why + "\n" : ""));
+    }
 }
 
 TEST(Connection, OpenResultsPassThroughAndAFailedPortIsNotLeftOpen) {
