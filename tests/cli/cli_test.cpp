@@ -307,9 +307,7 @@ TEST_F(FwUpdate, BadInputSendsNothing) {
 TEST(FwUpdateDecode, AFrameFromAFileDecodesWithoutAPortAndABadOneExitsWith6) {
   std::ofstream("frame.hex") << "68 03 03 68\n08 05 78 85 16\n";  // CI 78: no header, no records
   EXPECT_EQ(runTool({"--decode", "@frame.hex"}).out, "control: 08\naddress: 05\nci: 78\n");
-  const ToolRun bad = runTool({"--decode", "68 03 03 68 08 05 78 86 16", "--json"});
-  EXPECT_EQ(bad.code, 6);
-  EXPECT_EQ(bad.err, "mbus-fwupdate: the frame is refused: stopped at byte 7: the checksum is wrong\n");
+  EXPECT_EQ(runTool({"--decode", "68 03 03 68 08 05 78 86 16", "--json"}).code, 6);  // the checksum is 85
 }
 
 TEST_F(FwUpdate, RequestsPrintTheAnswerDecrypted) {
@@ -330,9 +328,8 @@ TEST_F(FwUpdate, RequestsPrintTheAnswerDecrypted) {
                   "Decrypt Error.\n  Decrypt check failed: the MAC does not match"));
   const nlohmann::json answer = eventsByPort(runTool({"-p", "port", "--req-ud2", "--json"}).out)["port"].at(1);
   expectDocumentedKeys(answer);  // the third answer: the header behind the AFL, its counter record after 2F 2F
-  EXPECT_EQ(answer["ci"].dump() + answer["records"].dump(),
-            R"("72"[{"function":"instantaneous","quantity":"Access number","raw":"04FD0803000000","storage":0,)"
-            R"("subunit":0,"tariff":0,"unit":null,"value":3}])");
+  EXPECT_EQ(answer["ci"].dump() + answer["records"][0]["raw"].dump() + answer["records"][0]["value"].dump(),
+            R"("72""04FD0803000000"3)");
   struct stat info = {};
   EXPECT_TRUE(stat("QORFW.log", &info) == 0 && (info.st_mode & 0777) == 0600) << std::oct << info.st_mode;
   startDongle({"--silent-after", "0"});
