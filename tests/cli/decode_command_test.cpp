@@ -25,21 +25,21 @@ Bytes plusRecords(Bytes h, size_t cut = 0) { return h.insert(h.end(), kRecords.b
 Bytes sealed(const Bytes& h, const Bytes& r) { return frame(vdongle::protectFromMeter({&h[0], &h[11]}, r, 7, kId, kKey)); }
 
 TEST(DecodeCommand, FramesGiveTheirExitCodeFieldsAndTheCheckThatFailed) {
-  const Bytes plain = frame(plusRecords(kHeader)), withCounter = plusRecords({0x04, 0xFD, 0x08, 0x2A, 0, 0, 0});
+  const Bytes plain = frame(plusRecords(kHeader)), withCounter = plusRecords({4, 0xFD, 8, 0x2A, 0, 0, 0, 2, 0x93, 0x41, 3, 0});
   const Bytes open = sealed(kHeader, withCounter);  // MAC'd for 01020304, its header says 87654321
   // A short-header CI puts the configuration where the header's bytes 10 07 say 16 bytes at 23: no 2F 2F there.
   const Bytes noFiller = sealed({0x7A, 0x2A, 0x00, 0x10, 0x07, 0, 0, 0, 0, 0, 0}, withCounter);
   const std::string key = "5A17C3E90B4D62F8A1C07E3B9D2F4A68", id = "--id=01020304", zero(32, '0');
   // `json`: JSON pointers into the output and their values; null stands for absent.
   const struct { const char* behaviour; std::vector<std::string> args; int exit; const char* json, *error; } rows[] = {
-      {"PlainAnswerInSpacedHex", {hex(plain)}, 0, R"({"/id": "87654321", "/device_type": "07", "/records/0/value": 35.791,
+      {"PlainAnswerInSpacedHex", {hex(plain)}, 0, R"({"/id": "87654321", "/end": null, "/records/0/value": 35.791,
         "/records/0/unit": "m^3", "/records/0/raw": "0C1391570300", "/records/1/value": 20.3, "/decrypt": "not protected"})", ""},
       {"FileWithLineBreaks", {"@frame.hex"}, 0, R"({"/access_number": "5C", "/records/1/unit": "°C"})", ""},
       {"NoHeaderCi78", {hex(frame(plusRecords({0x78})))}, 0, R"({"/ci": "78", "/records/0/value": 35.791, "/id": null})", ""},
       {"CutRecordEndsEarly", {hex(frame(plusRecords(kHeader, 2)))}, 0,
        R"({"/records/1": null, "/end": "stopped at byte 25: the record runs past the end"})", ""},
-      {"ProtectedWithKeyAndId", {hex(open), "--key", key, id}, 0, R"({"/decrypt": "ok", "/records/0/quantity":
-        "Access number", "/records/0/value": 42, "/records/1/value": 35.791, "/signature": "0720"})", ""},
+      {"ProtectedWithKeyAndId", {hex(open), "--key", key, id}, 0, R"j({"/decrypt": "ok", "/control": "08", "/records/0/value": 42,
+        "/records/1/quantity": "Volume (number of exceeds of lower limit)", "/records/1/unit": null})j", ""},
       {"ProtectedWithoutIdTakesTheHeaders", {hex(open), "--key", key}, 6, R"({"/decrypt_check": "mac", "/records": null})",
        "the MAC does not match"},
       {"ProtectedWithWrongKey", {hex(open), "--key", zero, id}, 6, R"({"/decrypt": "error", "/decrypt_check": "mac"})",
@@ -67,10 +67,11 @@ TEST(DecodeCommand, FramesGiveTheirExitCodeFieldsAndTheCheckThatFailed) {
     for (const auto& [pointer, value] : expected.items())
       EXPECT_EQ(got.value(nlohmann::json::json_pointer(pointer), nlohmann::json()), value) << pointer << run.out;
   }
-  ASSERT_TRUE(parseCommandLine({"--decode", hex(plain)}, sources, options, error));
+  ASSERT_TRUE(parseCommandLine({"--decode", hex(open), "--key", key, id}, sources, options, error));  // configuration 20 07
   EXPECT_EQ(decodeFrameCommand(options).out,
             "control: 08\naddress: 05\nci: 72\nmanufacturer: BRV\nid: 87654321\nversion: 14\ndevice type: 07\n"
-            "access number: 5C\nstatus: 00\nsignature: 0000\n  Volume 35.791 m^3\n  External temperature 20.3 °C\n");
+            "access number: 5C\nstatus: 00\nsignature: 0720\ndecrypt: ok\n  Access number 42\n"
+            "  Volume 3 (number of exceeds of lower limit)\n  Volume 35.791 m^3\n  External temperature 20.3 °C\n");
 }
 
 }  // namespace
