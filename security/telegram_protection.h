@@ -14,10 +14,10 @@
 // Which check of telegramDecrypt refused an answer, in the order they run.
 enum class DecryptResult : uint8_t {
   Ok,
-  NoAfl,             // the part does not begin with CI 0x90
-  LengthOutOfRange,  // shorter than the AFL
+  NoAfl,                 // the part does not begin with CI 0x90
+  LengthOutOfRange,      // shorter than the AFL, or too long to count
   MacMismatch,
-  AreaBeyondEnd,     // the TPL header or the announced area runs past the end
+  AreaBeyondEnd,         // the TPL header or the announced area runs past the end
   NoFillerAfterDecrypt,  // decrypted, but the area does not begin 2F 2F
 };
 
