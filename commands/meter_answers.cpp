@@ -37,15 +37,15 @@ void showIdentity(ToolContext& ctx, const uint8_t* identity) {
   }
 }
 
-// In the answer's style after its dump; a list that stops early says where and why.
-void showRecords(ToolContext& ctx, const FrameRecords& decoded) {
-  for (const Record& record : decoded.list.records) ctx.out.outputFormat(STYLE_RECEIVED, "%s\n", formatRecord(record).c_str());
-  switch (decoded.list.end) {
-    case DecodeEnd::Complete:
-    case DecodeEnd::ManufacturerData:
-    case DecodeEnd::MoreRecordsFollow: break;
-    default: ctx.out.outputFormat(STYLE_RECEIVED, "  Records: %s\n", describeEnd(decoded.list).c_str());
+// In the answer's style after its dump.
+void showRecords(ToolContext& ctx, const FrameRecords& decoded, const uint8_t* bytes, size_t length) {
+  if (AnswerValues* values = ctx.answer) {
+    values->decoded = true;
+    values->records = decoded;
+    values->recordBytes.assign(bytes, bytes + length);
   }
+  const std::string lines = decodedRecordLines(decoded.list);
+  if (!lines.empty()) ctx.out.outputText(lines.c_str(), (int)lines.size(), STYLE_RECEIVED);
 }
 
 void reportDecrypt(ToolContext& ctx, AnswerValues::Decrypt result) {
@@ -85,16 +85,22 @@ void applyProtectedAnswer(ToolContext& ctx, const Answer& answer) {
 
   // The identity the fields held at their last reading, not the one this
   // answer just put into them.
-  if (telegramDecrypt(ctx.out, answer.protectedPart, answer.protectedLength, meterIdBytes, communicationKey)) {
+  const DecryptResult result =
+      telegramDecrypt(ctx.out, answer.protectedPart, answer.protectedLength, meterIdBytes, communicationKey);
+  if (result == DecryptResult::Ok) {
     uint16_t length = 0;
     const uint8_t* frame = getLinkBuffer(length);
     ctx.out.outputText("Decrypt OK.\n", STYLE_PROGRESS);
     ctx.out.dumpBytes(frame, length, STYLE_PROGRESS);
-    if (ctx.decodeRecords) showRecords(ctx, decodeProtectedRecords(answer.protectedPart, answer.protectedLength));
+    if (ctx.decodeRecords)
+      showRecords(ctx, decryptedAnswerRecords(frame, answer), answer.protectedPart, answer.protectedLength);
     reportDecrypt(ctx, AnswerValues::Decrypt::Ok);
   } else {
     ctx.out.outputText("Decrypt Error.\n", STYLE_PROGRESS);
+    // With records wanted, the engineer also wants to know why there are none.
+    if (ctx.decodeRecords) ctx.out.outputFormat(STYLE_PROGRESS, "  Decrypt check failed: %s\n", decryptCheckText(result));
     reportDecrypt(ctx, AnswerValues::Decrypt::Error);
+    if (ctx.answer) ctx.answer->decryptCheck = result;
   }
 }
 
@@ -106,13 +112,44 @@ void applyAnswer(ToolContext& ctx, const Answer& answer) {
     applyPlainAnswer(ctx, answer);
     uint16_t length = 0;
     const uint8_t* frame = getLinkBuffer(length);
-    if (ctx.decodeRecords) showRecords(ctx, decodeFrame(frame, length));
+    if (ctx.decodeRecords) showRecords(ctx, decodeFrame(frame, length), frame, length);
   }
   if (answer.ci == CI_PROTECTED) applyProtectedAnswer(ctx, answer);
   if (ctx.answer) {
     ctx.answer->answered = true;
     ctx.answer->counter = invocationCounter;
   }
+}
+
+FrameRecords decryptedAnswerRecords(const uint8_t* frame, const Answer& answer) {
+  FrameRecords decoded = decodeProtectedRecords(answer.protectedPart, answer.protectedLength);
+  decoded.header.control = frame[4];  // the link layer's, outside the protected part
+  decoded.header.address = frame[5];
+  return decoded;
+}
+
+std::string decodedRecordLines(const RecordList& list) {
+  std::string lines;
+  for (const Record& record : list.records) lines += formatRecord(record) + "\n";
+  switch (list.end) {
+    case DecodeEnd::Complete:
+    case DecodeEnd::ManufacturerData:  // its record's line says so
+    case DecodeEnd::MoreRecordsFollow: break;
+    default: lines += "  Records: " + describeEnd(list) + "\n";
+  }
+  return lines;
+}
+
+const char* decryptCheckText(DecryptResult result) {
+  switch (result) {
+    case DecryptResult::Ok: return "none";
+    case DecryptResult::NoAfl: return "no AFL (CI 90) at the start";
+    case DecryptResult::LengthOutOfRange: return "the answer is shorter than its AFL";
+    case DecryptResult::MacMismatch: return "the MAC does not match (key, identification or a changed byte)";
+    case DecryptResult::AreaBeyondEnd: return "the encrypted area runs past the end";
+    case DecryptResult::NoFillerAfterDecrypt: return "the MAC matches, but the decrypted area does not begin 2F 2F";
+  }
+  return "unknown";
 }
 
 void receiveAnswers(ToolContext& ctx) { pollAnswers(ctx, applyAnswer); }

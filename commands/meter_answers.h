@@ -3,9 +3,13 @@
 // answer (CI 0x90) the verification and decryption, printed in clear.
 #pragma once
 #include <cstdint>
+#include <string>
+#include <vector>
 
+#include "link/records.h"
 #include "link/telegram.h"
 #include "link/tool_context.h"
+#include "security/telegram_protection.h"
 
 // What the last long answer said, as values, for a front that shows no
 // fields (ctx.answer). Filled as the fields are.
@@ -19,8 +23,20 @@ struct AnswerValues {
   uint8_t deviceType = 0;
   uint32_t counter = 0;       // the invocation counter the answer left
   Decrypt decrypt = Decrypt::NotProtected;
+  DecryptResult decryptCheck = DecryptResult::Ok;  // Error: the check that refused it
+  // With ctx.decodeRecords: the records, and the bytes their offsets count from.
+  bool decoded = false;
+  FrameRecords records;
+  std::vector<uint8_t> recordBytes;
 };
 
 void applyAnswer(ToolContext& ctx, const Answer& answer);
+// The records of a protected answer that telegramDecrypt has opened in place,
+// with the frame's control and address; offsets count from its protectedPart.
+FrameRecords decryptedAnswerRecords(const uint8_t* frame, const Answer& answer);
+// One line per record, then where and why decoding stopped early.
+std::string decodedRecordLines(const RecordList& list);
+// The check that refused a protected answer, for a console line.
+const char* decryptCheckText(DecryptResult result);
 // One run of the receive poll with the answers applied.
 void receiveAnswers(ToolContext& ctx);

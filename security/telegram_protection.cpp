@@ -158,15 +158,16 @@ void telegramEncrypt(TraceSink& trace, uint8_t* data, int32_t length, const Mete
   secureWipe(schedule, sizeof schedule);
 }
 
-bool telegramDecrypt(TraceSink& trace, uint8_t* app, uint32_t length, const uint8_t meterId[4], const uint8_t key[16]) {
+DecryptResult telegramDecrypt(TraceSink& trace, uint8_t* app, uint32_t length, const uint8_t meterId[4],
+                              const uint8_t key[16]) {
   trace.text("Decrypt: Starting a decrypt.\n");
-  if (!aflPresent(app, length)) return false;
+  if (!aflPresent(app, length)) return DecryptResult::NoAfl;
   trace.text("Decrypt: AFL found.\n");
   int32_t payloadLength = aflPayloadLength(length);
   trace.format("Decrypt: data length %d found.\n", payloadLength);
   if (length < AFL_LENGTH || length > MAX_APPLICATION_LENGTH) {
     trace.text("Decrypt: data length out of range.\n");
-    return false;
+    return DecryptResult::LengthOutOfRange;
   }
 
   uint8_t receivedMac[8];
@@ -176,7 +177,7 @@ bool telegramDecrypt(TraceSink& trace, uint8_t* app, uint32_t length, const uint
   if (!telegramVerifyMac(trace, receivedMac, app + MAC_COPY_OFFSET, payloadLength + (int32_t)MAC_COPY_LENGTH, meterId, counter,
                          key, true)) {
     trace.text("Decrypt: MAC not OK.\n");
-    return false;
+    return DecryptResult::MacMismatch;
   }
   trace.text("Decrypt: MAC OK.\n");
 
@@ -184,15 +185,15 @@ bool telegramDecrypt(TraceSink& trace, uint8_t* app, uint32_t length, const uint
   // The two 0x2F bytes are looked at even when nothing is encrypted.
   if (!fits(area, length) || length - area.offset < 2) {
     trace.text("Decrypt: encrypted area beyond the end.\n");
-    return false;
+    return DecryptResult::AreaBeyondEnd;
   }
   cbcDecryptFromMeter(app + area.offset, area.length, meterId, counter, key);
   if (app[area.offset] == 0x2F && app[area.offset + 1] == 0x2F) {
     trace.text("Decrypt: 2 bytes 0x2F found.\n");
-    return true;
+    return DecryptResult::Ok;
   }
   trace.text("Decrypt: Decrypt error.\n");
-  return false;
+  return DecryptResult::NoFillerAfterDecrypt;
 }
 
 bool telegramEncryptAndMac(TraceSink& trace, uint8_t* app, uint32_t length, const uint8_t meterId[4],

@@ -11,11 +11,21 @@
 #include "interfaces/trace_sink.h"
 #include "security/key_derivation.h"
 
+// Which check of telegramDecrypt refused an answer, in the order they run.
+enum class DecryptResult : uint8_t {
+  Ok,
+  NoAfl,                 // the part does not begin with CI 0x90
+  LengthOutOfRange,      // shorter than the AFL, or too long to count
+  MacMismatch,
+  AreaBeyondEnd,         // the TPL header or the announced area runs past the end
+  NoFillerAfterDecrypt,  // decrypted, but the area does not begin 2F 2F
+};
+
 // Verifies the MAC (MacFromMeter), then decrypts the area in place
-// (EncFromMeter); true when it begins 2F 2F. False without decrypting when the
-// AFL is missing or incomplete, the MAC is wrong, or the TPL header or the
-// announced area runs past the end.
-bool telegramDecrypt(TraceSink& trace, uint8_t* app, uint32_t length, const uint8_t meterId[4], const uint8_t key[16]);
+// (EncFromMeter); Ok when it begins 2F 2F. Nothing is decrypted before the
+// MAC and the layout have passed.
+DecryptResult telegramDecrypt(TraceSink& trace, uint8_t* app, uint32_t length, const uint8_t meterId[4],
+                              const uint8_t key[16]);
 // Encrypts the area (EncToMeter) and writes the MAC (MacToMeter) over bytes
 // 9..16. False, with nothing changed or logged, when the AFL is missing or
 // incomplete or the TPL header or the announced area runs past the end.

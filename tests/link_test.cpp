@@ -13,6 +13,7 @@
 #include "link/link_frames.h"
 #include "tests/support/virtual_line.h"
 #include "virtual-dongle/dongle_frames.h"
+#include "virtual-dongle/dongle_protection.h"
 
 namespace {
 
@@ -141,6 +142,27 @@ TEST(ReceivePoll, DecodedRecordsFollowTheAnswerOnlyWhenAsked) {
                                    "  Records: stopped at byte 32: the record runs past the end\n"
                                  : ""))
         << hex(frame);
+  }
+}
+
+// With records on, a refused protected answer also names the check that refused it.
+TEST(ReceivePoll, ARefusedProtectedAnswerNamesTheFailedCheckOnlyWhenRecordsAreOn) {
+  const uint8_t id[4] = {4, 3, 2, 1}, otherKey[16] = {};
+  // A short-header CI makes the tool read the configuration 10 07 from the header: 16 bytes without 2F 2F.
+  const Bytes shortHeader{0x7A, 1, 0, 0x10, 7, 0, 0, 0, 0, 0, 0}, header(kAnswer.begin() + 6, kAnswer.begin() + 17);
+  for (int run = 0; run < 4; ++run) {
+    const bool on = run & 1, macRight = run & 2;
+    VirtualLine line;  // its stores hold the default key
+    line.ctx.decodeRecords = on;
+    line.port->queue(longFrame(vdongle::protectFromMeter(macRight ? shortHeader : header, {}, 5, id,
+                                                         macRight ? communicationKey : otherKey)));
+    resetReceiver();
+    receiveAnswers(line.ctx);
+    const std::string& text = line.console.text();
+    const std::string check = macRight ? "matches, but the decrypted area does not begin 2F 2F"
+                                       : "does not match (key, identification or a changed byte)";
+    EXPECT_EQ(text.substr(text.rfind("\n\n") + 2),
+              "Decrypt Error.\n" + (on ? "  Decrypt check failed: the MAC " + check + "\n" : std::string()));
   }
 }
 

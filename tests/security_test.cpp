@@ -173,7 +173,7 @@ TEST(TelegramProtection, WhatTheDongleProtectsTheToolOpens) {
   for (size_t length : {0, 13, 14, 30, 77, 238}) {
     const Bytes records = randomBytes(rng, length);
     Bytes app = vdongle::protectFromMeter(kTplHeader, records, kCounter, kId, kKey);
-    EXPECT_TRUE(telegramDecrypt(trace, app.data(), (uint32_t)app.size(), kId, kKey)) << "length " << length;
+    EXPECT_EQ(telegramDecrypt(trace, app.data(), (uint32_t)app.size(), kId, kKey), DecryptResult::Ok) << "length " << length;
     Bytes expected{0x2F, 0x2F};
     expected.insert(expected.end(), records.begin(), records.end());
     expected.resize(app.size() - kAreaOffset, 0x2F);
@@ -211,7 +211,9 @@ TEST(TelegramProtection, TamperedAnswersAreRefusedUndecrypted) {
     key[7] ^= c.keyFlip;
     id[3] ^= c.idFlip;
     const Bytes sent = app;
-    EXPECT_FALSE(telegramDecrypt(trace, app.data(), (uint32_t)app.size(), id.data(), key.data())) << c.what;
+    // A right MAC over a bad layout: the layout check is the one that refuses.
+    EXPECT_EQ(telegramDecrypt(trace, app.data(), (uint32_t)app.size(), id.data(), key.data()),
+              c.remac ? DecryptResult::AreaBeyondEnd : DecryptResult::MacMismatch) << c.what;
     EXPECT_EQ(hex(sent.data() + 17, sent.size() - 17), hex(app.data() + 17, app.size() - 17)) << c.what;
   }
 }
@@ -237,7 +239,7 @@ TEST(TelegramProtection, AnAreaWithoutBothFillBytesIsRefused) {
   ASSERT_TRUE(vdongle::aesCbc(true, encKey, app.data() + kAreaOffset, 48));
   remac(app);
   NullTrace trace;
-  EXPECT_FALSE(telegramDecrypt(trace, app.data(), (uint32_t)app.size(), kId, kKey));
+  EXPECT_EQ(telegramDecrypt(trace, app.data(), (uint32_t)app.size(), kId, kKey), DecryptResult::NoFillerAfterDecrypt);
 }
 
 }  // namespace

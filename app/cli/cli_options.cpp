@@ -5,7 +5,8 @@ namespace {
 bool takesValue(const std::string& name) {
   for (int f = 0; f < FIELD_COUNT; ++f)
     if (name == fieldRule((Field)f).option) return true;
-  return name == "--port" || name == "--baud" || name == "--protocol" || name == "--log" || name == "--key-file";
+  return name == "--port" || name == "--baud" || name == "--protocol" || name == "--log" || name == "--key-file" ||
+         name == "--decode";
 }
 
 // A key file holds the digits on its first line; editors add a line end.
@@ -46,10 +47,13 @@ bool parseCommandLine(const std::vector<std::string>& args, const CliSources& so
     if (name == "--help" || name == "-h") {
       options.command = CliCommand::Help;
       return true;
-    } else if (name == "--req-ud2" || name == "--snd-nke") {
-      if (request) return error = "--req-ud2 and --snd-nke exclude each other", false;
+    } else if (name == "--req-ud2" || name == "--snd-nke" || name == "--decode") {
+      if (request) return error = "--req-ud2, --snd-nke and --decode exclude each other", false;
       request = true;
-      options.command = name == "--req-ud2" ? CliCommand::ReqUd2 : CliCommand::SndNke;
+      options.command = name == "--req-ud2" ? CliCommand::ReqUd2 : name == "--snd-nke" ? CliCommand::SndNke : CliCommand::Decode;
+      options.frame = value;
+      if (!value.empty() && value[0] == '@' && (!sources.readFile || !sources.readFile(value.substr(1), options.frame)))
+        return error = "--decode " + value + ": cannot read it", false;
     } else if (name == "-q" || name == "--quiet") {
       options.quiet = true;
     } else if (name == "--fast") {
@@ -83,8 +87,10 @@ bool parseCommandLine(const std::vector<std::string>& args, const CliSources& so
       images.push_back(arg);
     }
   }
-  if (options.ports.empty()) return error = "--port is required", false;
-  options.port = options.ports[0];
+  if (options.command == CliCommand::Decode && !options.ports.empty()) return error = "--decode opens no port", false;
+  if (options.command == CliCommand::Decode && !images.empty()) return error = "--decode takes no image: " + images[0], false;
+  if (options.ports.empty() && options.command != CliCommand::Decode) return error = "--port is required", false;
+  if (!options.ports.empty()) options.port = options.ports[0];
   if (options.ports.size() > 1 && options.command != CliCommand::Update)
     return error = "a request goes to one port at a time", false;
   if (options.ports.size() > 1 && logGiven)
@@ -128,6 +134,11 @@ std::string cliUsage() {
   return "usage: mbus-fwupdate [options] IMAGE.cfw   update the dongle on --port with IMAGE\n"
          "       mbus-fwupdate --req-ud2 [options]   send REQ_UD2, print the answer decoded\n"
          "       mbus-fwupdate --snd-nke [options]   send SND_NKE, report the acknowledgement\n"
+         "       mbus-fwupdate --decode FRAME [--key HEX32] [--id HEX8] [--json]\n"
+         "                          decode a long frame offline, no port: FRAME is its hex\n"
+         "                          (blanks and line breaks allowed) or @FILE holding it; a\n"
+         "                          protected one (CI 90) is decrypted with the key and --id,\n"
+         "                          else the frame's own identification\n"
          "  -p, --port PATH         serial port (required); give it again for more dongles:\n"
          "                          each port is updated in parallel, logs to QORFW-<port>.log,\n"
          "                          and a summary table ends the run\n"
@@ -148,11 +159,13 @@ std::string cliUsage() {
          "  --log FILE              log of the session (QORFW.log)\n"
          "  --fast                  fast answers: read each answer as it arrives\n"
          "  --json                  one JSON object per event on stdout (see README);\n"
-         "                          human text goes to stderr\n"
+         "                          human text goes to stderr; with --decode one object\n"
+         "                          for the frame: header fields, records, end\n"
          "  -q, --quiet             no progress bar\n"
          "  -h, --help              this text\n"
          "A request waits 5 s for its answer. After an update the next counter is printed\n"
          "as 'counter: HEX8', for --counter of the next run.\n"
          "exit codes: 0 done, 1 usage, 2 firmware file, 3 serial port, 4 no answer from the\n"
-         "dongle, 5 cancelled (SIGINT or SIGTERM); with several ports the largest of theirs\n";
+         "dongle, 5 cancelled (SIGINT or SIGTERM); with several ports the largest of theirs;\n"
+         "6 --decode: not a valid long frame, or a protected one that does not verify\n";
 }

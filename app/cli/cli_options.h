@@ -7,16 +7,25 @@
 
 #include "app/front/field_rules.h"
 
-enum class CliCommand { Update, ReqUd2, SndNke, Help };
+enum class CliCommand { Update, ReqUd2, SndNke, Decode, Help };
 enum class CliProtocol { Encrypted, Block, Simple };
 
-enum CliExit { EXIT_DONE = 0, EXIT_USAGE = 1, EXIT_IMAGE = 2, EXIT_PORT = 3, EXIT_NO_ANSWER = 4, EXIT_CANCELLED = 5 };
+enum CliExit {
+  EXIT_DONE = 0,
+  EXIT_USAGE = 1,
+  EXIT_IMAGE = 2,
+  EXIT_PORT = 3,
+  EXIT_NO_ANSWER = 4,
+  EXIT_CANCELLED = 5,
+  EXIT_NOT_DECODED = 6,  // --decode: no valid long frame, or a protected one that does not verify
+};
 
 struct CliOptions {
   CliCommand command = CliCommand::Update;
   std::vector<std::string> ports;  // -p once or more: one update per port, in parallel
   std::string port;                // the first of them
   std::string image;
+  std::string frame;  // --decode: the frame's hex text, from the option or its @FILE
   int baudIndex = 1;  // as the window's list: 0 = 2400, 1 = 9600
   CliProtocol protocol = CliProtocol::Encrypted;
   std::string logPath = "QORFW.log";

@@ -1,6 +1,6 @@
 // mbus-fwupdate: the window's firmware update, SND_NKE and REQ_UD2 for a
 // terminal or a script, with the window's core, telegrams and log; several
-// ports run as one child process each (port_runs).
+// ports run as one child process each (port_runs); --decode needs no port.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +12,7 @@
 
 #include "app/cli/child_process.h"
 #include "app/cli/cli_options.h"
+#include "app/cli/decode_command.h"
 #include "app/cli/json_events.h"
 #include "app/cli/port_runs.h"
 #include "app/cli/terminal_front.h"
@@ -234,6 +235,12 @@ int main(int argc, char* argv[]) {
   if (options.command == CliCommand::Help) {
     std::printf("%s", cliUsage().c_str());
     return EXIT_DONE;
+  }
+  if (options.command == CliCommand::Decode) {
+    const DecodeRun decoded = decodeFrameCommand(options);
+    std::fputs(decoded.out.c_str(), stdout);
+    std::fputs(decoded.err.c_str(), stderr);
+    return decoded.exit;
   }
   installStopHandlers();
   if (options.ports.size() > 1) return runPorts(ownProgramPath(argv[0]), args, options);

@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "app/cli/frame_report.h"
 #include "commands/meter_answers.h"
 
 namespace {
@@ -65,6 +66,10 @@ void JsonEvents::answer(const AnswerValues& answer) {
     event["version"] = hex(answer.version, 2);
     event["device_type"] = hex(answer.deviceType, 2);
   }
+  if (answer.decrypt == AnswerValues::Decrypt::Error && answer.decryptCheck != DecryptResult::Ok)
+    event["decrypt_check"] = decryptCheckName(answer.decryptCheck);
+  if (answer.decoded)
+    addFrameReport(event, answer.records, answer.recordBytes.data(), answer.recordBytes.size());
   emit(out_, event);
 }
 

@@ -1,5 +1,6 @@
 // --json: one JSON object per line on a stream, each naming its port:
-// start, step, progress (at most once a second), answer, result.
+// start, step, progress (at most once a second), answer (with its records
+// when they were decoded), result.
 #pragma once
 #include <chrono>
 #include <cstdint>

@@ -50,6 +50,7 @@ TEST(CliOptions, EveryValueIsCheckedAndEveryFieldHasItsSource) {
       {"UnknownProtocolIsRefused", {"--protocol", "fast", "a.cfw"}, 0, "--protocol must be encrypted, block or"},
       {"UpdateNeedsAnImage", {}, 0, "no firmware image given"},
       {"TwoRequestsExcludeEachOther", {"--snd-nke", "--req-ud2"}, 0, "exclude each other"},
+      {"DecodeOpensNoPort", {"--decode", "68"}, 0, "--decode opens no port"},
       {"SecondImageIsRefused", {"a.cfw", "b.cfw"}, 0, "one image at a time: b.cfw"},
       {"BadConfigLineIsNamed", {"a.cfw"}, 1, "QORconfig.txt line 4: device type must be 2 hex"},
       {"KeyFileGivesTheKeyFromItsFirstLine", {"--key-file", "k.txt", "--device-type", "02", "-q", "a.cfw"}, 2,
@@ -226,9 +227,11 @@ void expectDocumentedKeys(const nlohmann::json& event) {
       {"step", {"event", "port", "step", "done", "total"}},
       {"progress", {"event", "port", "done", "total", "percent", "seconds"}},
       {"answer", {"event", "port", "counter", "decrypt", "manufacturer", "id", "version", "device_type"}},
+      {"answer with records", {"event", "port", "counter", "decrypt", "manufacturer", "id", "version", "device_type",
+                               "control", "address", "ci", "access_number", "status", "signature", "records"}},
       {"result", {"event", "port", "exit", "counter", "seconds", "message"}},
   };
-  const auto known = keys.find(event.value("event", ""));
+  const auto known = keys.find(event.value("event", "") + (event.contains("records") ? " with records" : ""));
   ASSERT_NE(known, keys.end()) << event.dump();
   std::set<std::string> got;
   for (const auto& item : event.items()) got.insert(item.key());
@@ -320,6 +323,12 @@ TEST_F(FwUpdate, BadInputSendsNothing) {
   EXPECT_TRUE(has(summary(), "telegrams=0\n"));
 }
 
+TEST(FwUpdateDecode, AFrameFromAFileDecodesWithoutAPortAndABadOneExitsWith6) {
+  std::ofstream("frame.hex") << "68 03 03 68\n08 05 78 85 16\n";  // CI 78: no header, no records
+  EXPECT_EQ(runTool({"--decode", "@frame.hex"}).out, "control: 08\naddress: 05\nci: 78\n");
+  EXPECT_EQ(runTool({"--decode", "68 03 03 68 08 05 78 86 16", "--json"}).code, 6);  // the checksum is 85
+}
+
 TEST_F(FwUpdate, RequestsPrintTheAnswerDecrypted) {
   startDongle({"--protected-answers"});
   EXPECT_TRUE(has(runTool({"-p", "port", "--snd-nke"}).out, "<<< Answer single byte ACK.\n"));
@@ -334,7 +343,12 @@ TEST_F(FwUpdate, RequestsPrintTheAnswerDecrypted) {
   std::ofstream("QORFW.log") << "old";
   chmod("QORFW.log", 0644);
   std::ofstream("zero.key") << std::string(32, '0') << "\n";
-  EXPECT_TRUE(has(runTool({"-p", "port", "--req-ud2", "--key-file", "zero.key"}).out, "Decrypt Error.\n"));
+  EXPECT_TRUE(has(runTool({"-p", "port", "--req-ud2", "--key-file", "zero.key"}).out,
+                  "Decrypt Error.\n  Decrypt check failed: the MAC does not match"));
+  const nlohmann::json answer = eventsByPort(runTool({"-p", "port", "--req-ud2", "--json"}).out)["port"].at(1);
+  expectDocumentedKeys(answer);  // the third answer: the header behind the AFL, its counter record after 2F 2F
+  EXPECT_EQ(answer["ci"].dump() + answer["records"][0]["raw"].dump() + answer["records"][0]["value"].dump(),
+            R"("72""04FD0803000000"3)");
   struct stat info = {};
   EXPECT_TRUE(stat("QORFW.log", &info) == 0 && (info.st_mode & 0777) == 0600) << std::oct << info.st_mode;
   startDongle({"--silent-after", "0"});

@@ -45,7 +45,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!asSent) app[1] = data[1];
     part = std::vector<uint8_t>(app.begin(), app.end());
   }
-  const bool ok = telegramDecrypt(out, part.data(), (uint32_t)part.size(), dongle.identity.id, dongle.key);
+  const bool ok =
+      telegramDecrypt(out, part.data(), (uint32_t)part.size(), dongle.identity.id, dongle.key) == DecryptResult::Ok;
   // AFL 17, header 11, configuration 2, CFE 1, then 2F 2F and the records.
   if (asSent)
     check(ok && (records.empty() || !std::memcmp(part.data() + 33, records.data(), records.size())),
