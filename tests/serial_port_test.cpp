@@ -243,38 +243,30 @@ TEST(SerialPortPosix, LowLatencyOnARealUartComesBackAsFound) {
   close(probe);
 }
 
-// A REQ_UD2 answer at 9600 baud needs ~32 ms on the line: paced byte by byte
-// without the timer; held from its first byte for 40 ms, then whole. The pty
-// takes no low latency, and the connection goes on without a word.
+// A REQ_UD2 answer at 9600 baud needs ~32 ms on the line; held from its
+// first byte for 40 ms, it comes whole, late. The pty takes no low latency,
+// and the connection goes on without a word.
 TEST(SerialPortPosix, TheDongleUnderAnAdapterLatencyAnswersInOneLateBurst) {
-  const struct { const char* latencyMs; long firstMin, firstMax, spreadMin, spreadMax; } rows[] = {
-      {"0", 0, 35, 20, 200}, {"40", 40, 70, 0, 5}};
-  for (const auto& row : rows) {
-    DongleLauncher dongle(std::string("dongle-") + row.latencyMs, {"--usb-latency-ms", row.latencyMs});
-    FakeConsole console;
-    Output out(&console);
-    FakeFields fields;
-    Connection link(createSerialPort(), out, fields);
-    link.keepLatencyLow(true);
-    ASSERT_EQ(link.connect(dongle.link, 1), SerialOpenResult::Ok);
-    link.writeFrame((const uint8_t*)"\x10\x5B\xFB\x56\x16", 5);  // REQ_UD2
-    const auto sent = std::chrono::steady_clock::now();
-    std::vector<uint8_t> answer(300);
-    long got = 0, first = -1, last = -1;
-    for (pollfd p{(int)link.serialHandle().waitHandle(), POLLIN, 0};
-         (got < 4 || got < answer[1] + 6) && poll(&p, 1, 500) > 0;) {
-      const int n = link.readBlock(answer.data() + got, (int)answer.size() - (int)got);
-      const auto at = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - sent);
-      if (n > 0) (got == 0 ? first : last) = (long)at.count();
-      got += n;
-    }
-    link.disconnect();
-    ASSERT_EQ(got, answer[1] + 6) << "a whole long frame at --usb-latency-ms " << row.latencyMs;
-    EXPECT_EQ(console.text(), "");
-    const long spread = std::max(first, last) - first;
-    EXPECT_TRUE(first >= row.firstMin && first <= row.firstMax && spread >= row.spreadMin && spread <= row.spreadMax)
-        << row.latencyMs << " ms: first byte after " << first << " ms, last " << spread << " ms later";
-  }
+  DongleLauncher dongle("dongle-40", {"--usb-latency-ms", "40"});
+  FakeConsole console;
+  Output out(&console);
+  FakeFields fields;
+  Connection link(createSerialPort(), out, fields);
+  link.keepLatencyLow(true);
+  ASSERT_EQ(link.connect(dongle.link, 1), SerialOpenResult::Ok);
+  link.writeFrame((const uint8_t*)"\x10\x5B\xFB\x56\x16", 5);  // REQ_UD2
+  const auto sent = std::chrono::steady_clock::now();
+  pollfd p{(int)link.serialHandle().waitHandle(), POLLIN, 0};
+  ASSERT_GT(poll(&p, 1, 500), 0);
+  const auto first = std::chrono::steady_clock::now() - sent;
+  usleep(3000);  // a paced answer would still be arriving
+  std::vector<uint8_t> answer(300);
+  const int got = link.readBlock(answer.data(), (int)answer.size());
+  link.disconnect();
+  EXPECT_EQ(got, answer[1] + 6) << "the whole long frame at once";
+  EXPECT_TRUE(first >= std::chrono::milliseconds(40) && first < std::chrono::milliseconds(70))
+      << std::chrono::duration_cast<std::chrono::milliseconds>(first).count() << " ms to the first byte";
+  EXPECT_EQ(console.text(), "");
 }
 
 }  // namespace

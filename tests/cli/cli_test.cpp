@@ -184,13 +184,6 @@ TEST_F(FwUpdate, EveryProtocolDeliversTheWholeImage) {
   }
 }
 
-TEST_F(FwUpdate, LostAcknowledgementIsSentAgain) {
-  startDongle({"--drop-ack", "0.2", "--seed", "10"});
-  EXPECT_EQ(runTool({"-p", "port", "--protocol", "simple", small}).code, 0);
-  EXPECT_EQ(readBytes(dongle->outputPath), readBytes(small));
-  EXPECT_FALSE(has(summary(), "acks_dropped=0\n"));
-}
-
 TEST_F(FwUpdate, SilentDongleEndsWithinTheRepetitionBound) {
   startDongle({"--silent-after", "2"});
   const ToolRun run = runTool({"-p", "port", "--protocol", "simple", small});

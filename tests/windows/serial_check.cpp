@@ -4,8 +4,6 @@
 //   list                    the port list, one name a line
 //   open PORT               the result of an open at 9600 baud
 //   hangup PORT read|write  the far end closes after two answers (dongle --close-after 2)
-//   waiting PORT            what the port says waits, before and while a REQ_UD2's answer arrives,
-//                           against what a read then takes
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -94,27 +92,6 @@ int main(int argc, char** argv) {
       for (int i = 0; i < 10 && link.connected(); ++i) pump.pause(200), pump.runPending();
     std::printf(link.connected() ? "still connected\n" : "port gone\n");
     return link.connected() ? 6 : 0;
-  }
-  // Fast answers rest on this count: it must follow the bytes as they come
-  // and agree with what a read takes.
-  if (command == "waiting") {
-    SerialPort& port = link.serialHandle();
-    const int before = port.bytesWaiting();
-    sendReqUd2(ctx);
-    int first = 0, last = 0;
-    Clock::time_point changed = Clock::now();
-    const Clock::time_point end = changed + std::chrono::milliseconds(3000);
-    while (Clock::now() < end && (last == 0 || Clock::now() - changed < std::chrono::milliseconds(300))) {
-      const int n = port.bytesWaiting();
-      if (n != last) last = n, changed = Clock::now();
-      if (!first) first = n;
-      pump.pause(1);
-    }
-    uint8_t buffer[512];
-    int taken = 0;
-    port.read(buffer, sizeof buffer, taken);
-    std::printf("before=%d first=%d last=%d read=%d after=%d\n", before, first, last, taken, port.bytesWaiting());
-    return 0;
   }
   return std::fprintf(stderr, "unknown command %s\n", command.c_str()), 2;
 }
