@@ -3,6 +3,9 @@
 // ports run as one child process each (port_runs); --decode needs no port.
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include <cerrno>
 #include <cstdlib>
@@ -217,7 +220,20 @@ int runPort(const CliOptions& options) {
 
 }  // namespace
 
+#ifdef _WIN32
+// Units such as °C are UTF-8; a console shows them only in that code page,
+// which stays the console's after we end unless it is given back.
+struct Utf8Console {
+  const UINT before = GetConsoleOutputCP();
+  Utf8Console() { if (before) SetConsoleOutputCP(CP_UTF8); }
+  ~Utf8Console() { if (before) SetConsoleOutputCP(before); }
+};
+#endif
+
 int main(int argc, char* argv[]) {
+#ifdef _WIN32
+  const Utf8Console utf8;
+#endif
   std::vector<std::string> config;
   if (readConfigFile(CONFIG_FILE))
     for (int i = 0; i < CONFIG_LINE_COUNT; ++i) config.push_back(configLines[i]);
