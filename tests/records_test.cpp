@@ -13,11 +13,6 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-Bytes bytes(const std::string& text) {
-  Bytes b;
-  for (size_t i = 0; i + 1 < text.size(); i += 3) b.push_back((uint8_t)std::stoul(text.substr(i, 2), nullptr, 16));
-  return b;
-}
 
 // Each record's line without its indent, then why decoding ended unless at the end.
 std::string lines(const RecordList& list) {
@@ -30,7 +25,7 @@ std::string lines(const RecordList& list) {
 // Rows of bytes and the lines they decode to.
 void expectRows(const std::vector<std::pair<const char*, const char*>>& rows) {
   for (const auto& [text, expected] : rows) {
-    const Bytes b = bytes(text);  // exactly its size: ASan sees a read past the end
+    const Bytes b = fromHex(text);  // exactly its size: ASan sees a read past the end
     EXPECT_EQ(lines(decodeRecords(b.data(), b.size())), expected) << hex(b);
   }
 }
@@ -170,7 +165,7 @@ const char* const kHeatLines =
     "Date and time 2024-03-15T13:45\nVolume 28503.11 m^3 (storage 1)\nDate 2024-02-29 (storage 1)";
 
 TEST(Records, ACutRecordStopsWhereItBeganAndNothingPastTheEndIsRead) {
-  const Bytes all = bytes(kHeatRecords);
+  const Bytes all = fromHex(kHeatRecords);
   const RecordList whole = decodeRecords(all.data(), all.size());
   ASSERT_EQ(lines(whole), kHeatLines);
   for (size_t k = 0; k <= all.size(); ++k) {
@@ -185,7 +180,7 @@ TEST(Records, ACutRecordStopsWhereItBeganAndNothingPastTheEndIsRead) {
   }
 }
 
-Bytes frame(const std::string& data) { return vdongle::buildLongFrame(0x08, 0x05, bytes(data)); }
+Bytes frame(const std::string& data) { return vdongle::buildLongFrame(0x08, 0x05, fromHex(data)); }
 
 TEST(Records, HeatMeterFrame) {
   // Id 12345678, HYD = 8 << 10 | 25 << 5 | 4 = 0x2324, version 1, heat (04), access 2A.
@@ -218,10 +213,10 @@ TEST(Records, ProtectedAnswerOnceDecrypted) {
   // AFL (AFLL 0F, counter 1, MAC), long header, configuration 20 07 (mode 7), CFE, then the area.
   const std::string head =
       "90 0F 00 2C 25 01 00 00 00 00 00 00 00 00 00 00 00 72 78 56 34 12 24 23 01 07 2A 00 20 07 10 ";
-  const Bytes part = bytes(head + "2F 2F 04 FD 08 2A 00 00 00 0C 14 27 04 85 02 2F 2F");
+  const Bytes part = fromHex(head + "2F 2F 04 FD 08 2A 00 00 00 0C 14 27 04 85 02 2F 2F");
   const FrameRecords d = decodeProtectedRecords(part.data(), part.size());
   EXPECT_EQ(d.header.id + " " + lines(d.list), "12345678 Access number 42\nVolume 28504.27 m^3") << hex(part);
-  const Bytes encrypted = bytes(head + "5C 2F 04 FD 08");
+  const Bytes encrypted = fromHex(head + "5C 2F 04 FD 08");
   EXPECT_EQ(describeEnd(decodeProtectedRecords(encrypted.data(), encrypted.size()).list),
             "stopped at byte 31: no 2F 2F: the area is not decrypted");
 }

@@ -18,11 +18,6 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-Bytes fromHex(const std::string& text) {
-  Bytes out;
-  for (size_t i = 0; i + 1 < text.size(); i += 2) out.push_back((uint8_t)std::stoi(text.substr(i, 2), nullptr, 16));
-  return out;
-}
 Bytes randomBytes(std::mt19937& rng, size_t n) {
   Bytes out(n);
   for (uint8_t& b : out) b = (uint8_t)rng();

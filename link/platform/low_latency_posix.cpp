@@ -6,6 +6,10 @@
 #include <linux/serial.h>
 #endif
 
+namespace {
+
+// The driver's flags to write for `on`, given its flags now and whether the
+// bit is there because we set it; equal to `flags`: nothing to write.
 int lowLatencyFlags(bool on, int flags, bool setByUs) {
 #ifdef ASYNC_LOW_LATENCY
   if (on) return flags | ASYNC_LOW_LATENCY;
@@ -16,6 +20,8 @@ int lowLatencyFlags(bool on, int flags, bool setByUs) {
 #endif
   return flags;
 }
+
+}  // namespace
 
 // A flag that was set before we asked stays when we stop asking.
 void DriverLatency::applyLowLatency(int fd, bool on) {

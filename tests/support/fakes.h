@@ -107,6 +107,14 @@ inline std::string hex(const uint8_t* bytes, size_t n) {
   return s;
 }
 inline std::string hex(const std::vector<uint8_t>& bytes) { return hex(bytes.data(), bytes.size()); }
+// The other way: pairs of hex digits, blanks between them skipped ("0C 14", "0c14").
+inline std::vector<uint8_t> fromHex(const std::string& text) {
+  std::vector<uint8_t> bytes;
+  std::string digits;
+  for (char c : text)
+    if (c != ' ' && (digits += c).size() == 2) bytes.push_back((uint8_t)std::stoul(digits, nullptr, 16)), digits.clear();
+  return bytes;
+}
 
 // A whole file, "" if there is none; text mode, so a log written on Windows
 // reads with the line ends of the console.
