@@ -6,6 +6,7 @@
 
 #include "app/main_window.h"
 #include "app/config_file.h"
+#include "app/front/program_flags.h"
 #include "app/front/user_folder.h"
 #include "interfaces/log_file.h"
 #include "link/com_ports.h"
@@ -17,6 +18,11 @@ const char* const USER_FOLDER_OPTION = "--user-folder";
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  // Answered before the folder, the config, the log or a display is touched.
+  if (const ProgramFlag flag = programFlag(argc, argv); flag != ProgramFlag::None) {
+    std::fputs((flag == ProgramFlag::Help ? windowUsage() : versionLine("mbus-fwtool") + "\n").c_str(), stdout);
+    return 0;
+  }
   // The Start-menu shortcut's choice: an installed program's folder is not
   // the user's to write, and both files live in the current folder.
   bool inUserFolder = false;

@@ -1,12 +1,39 @@
 #include "app/cli/cli_options.h"
 
+#include <CLI/CLI.hpp>
+#include <algorithm>
+
 namespace {
 
-bool takesValue(const std::string& name) {
-  for (int f = 0; f < FIELD_COUNT; ++f)
-    if (name == fieldRule((Field)f).option) return true;
-  return name == "--port" || name == "--baud" || name == "--protocol" || name == "--log" || name == "--key-file" ||
-         name == "--decode";
+// What CLI11 collects, before our own checks give it meaning.
+struct RawArgs {
+  bool help = false, version = false, reqUd2 = false, sndNke = false, quiet = false, fast = false, json = false;
+  std::vector<std::string> ports, images;
+  std::string baud, protocol, log, keyFile, decode;
+  std::string fields[FIELD_COUNT];
+};
+
+void describe(CLI::App& app, RawArgs& raw) {
+  app.set_help_flag();  // our own -h, with the usage text below
+  app.allow_extras();   // an unknown option is told in our words
+  // As before: an option given twice keeps its last value.
+  app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  app.add_flag("-h,--help", raw.help);
+  app.add_flag("-V,--version", raw.version);
+  // One value an occurrence: "-p P IMAGE" must not take IMAGE for a port.
+  app.add_option("-p,--port", raw.ports)->allow_extra_args(false)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  app.add_option("-b,--baud", raw.baud);
+  app.add_option("--protocol", raw.protocol);
+  for (int f = 0; f < FIELD_COUNT; ++f) app.add_option(fieldRule((Field)f).option, raw.fields[f]);
+  app.add_option("--key-file", raw.keyFile);
+  app.add_option("--log", raw.log);
+  app.add_flag("--req-ud2", raw.reqUd2);
+  app.add_flag("--snd-nke", raw.sndNke);
+  app.add_option("--decode", raw.decode);
+  app.add_flag("-q,--quiet", raw.quiet);
+  app.add_flag("--fast", raw.fast);
+  app.add_flag("--json", raw.json);
+  app.add_option("image", raw.images);
 }
 
 // A key file holds the digits on its first line; editors add a line end.
@@ -16,80 +43,73 @@ std::string firstLine(const std::string& text) {
   return line;
 }
 
+// CLI11's refusals in the words this program has always used.
+std::string parseError(const CLI::ParseError& e) {
+  const std::string what = e.what();
+  if (dynamic_cast<const CLI::ArgumentMismatch*>(&e) && what.find(" missing") != std::string::npos)
+    return what.substr(0, what.find(':')) + " needs a value";
+  return what;
+}
+
 }  // namespace
 
 bool parseCommandLine(const std::vector<std::string>& args, const CliSources& sources, CliOptions& options,
                       std::string& error) {
   options = CliOptions();
-  bool* given = options.given;
-  std::string keyFile;
-  std::vector<std::string> images;
-  bool request = false, logGiven = false;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    // Both long forms, --key=HEX and --key HEX, as scripts write either.
-    const size_t eq = arg.rfind("--", 0) == 0 ? arg.find('=') : std::string::npos;
-    std::string name = arg.substr(0, eq), value;
-    if (name == "-p") name = "--port";
-    if (name == "-b") name = "--baud";
-    if (eq != std::string::npos && takesValue(name)) {
-      value = arg.substr(eq + 1);
-    } else if (eq == std::string::npos && takesValue(name)) {
-      if (i + 1 >= args.size()) return error = arg + " needs a value", false;
-      value = args[++i];
-    } else {
-      name = arg;
-    }
-    int field = -1;
-    for (int f = 0; f < FIELD_COUNT; ++f)
-      if (name == fieldRule((Field)f).option) field = f;
-
-    if (name == "--help" || name == "-h") {
-      options.command = CliCommand::Help;
-      return true;
-    } else if (name == "--req-ud2" || name == "--snd-nke" || name == "--decode") {
-      if (request) return error = "--req-ud2, --snd-nke and --decode exclude each other", false;
-      request = true;
-      options.command = name == "--req-ud2" ? CliCommand::ReqUd2 : name == "--snd-nke" ? CliCommand::SndNke : CliCommand::Decode;
-      options.frame = value;
-      if (!value.empty() && value[0] == '@' && (!sources.readFile || !sources.readFile(value.substr(1), options.frame)))
-        return error = "--decode " + value + ": cannot read it", false;
-    } else if (name == "-q" || name == "--quiet") {
-      options.quiet = true;
-    } else if (name == "--fast") {
-      options.fast = true;
-    } else if (name == "--json") {
-      options.json = true;
-    } else if (field >= 0) {
-      options.fields[field] = value;
-      given[field] = true;
-    } else if (name == "--key-file") {
-      keyFile = value;
-    } else if (name == "--port") {
-      if (value.empty()) return error = "--port needs a value", false;
-      for (const std::string& port : options.ports)
-        if (port == value) return error = "port " + value + " given twice", false;
-      options.ports.push_back(value);
-    } else if (name == "--baud") {
-      if (value != "2400" && value != "9600") return error = "--baud must be 2400 or 9600", false;
-      options.baudIndex = value == "2400" ? 0 : 1;
-    } else if (name == "--protocol") {
-      if (value == "encrypted") options.protocol = CliProtocol::Encrypted;
-      else if (value == "block") options.protocol = CliProtocol::Block;
-      else if (value == "simple") options.protocol = CliProtocol::Simple;
-      else return error = "--protocol must be encrypted, block or simple", false;
-    } else if (name == "--log") {
-      options.logPath = value;
-      logGiven = true;
-    } else if (name.size() > 1 && name[0] == '-') {
-      return error = "unknown option " + arg, false;
-    } else {
-      images.push_back(arg);
-    }
+  CLI::App app("mbus-fwupdate");
+  RawArgs raw;
+  describe(app, raw);
+  std::vector<std::string> reversed(args.rbegin(), args.rend());  // CLI11 takes them last first
+  try {
+    app.parse(reversed);
+  } catch (const CLI::ParseError& e) {
+    return error = parseError(e), false;
   }
-  if (options.command == CliCommand::Decode && !options.ports.empty()) return error = "--decode opens no port", false;
-  if (options.command == CliCommand::Decode && !images.empty()) return error = "--decode takes no image: " + images[0], false;
-  if (options.ports.empty() && options.command != CliCommand::Decode) return error = "--port is required", false;
+  if (raw.help || raw.version) {
+    options.command = raw.help ? CliCommand::Help : CliCommand::Version;
+    return true;
+  }
+  for (const std::string& extra : app.remaining())
+    if (extra.size() > 1 && extra[0] == '-') return error = "unknown option " + extra, false;
+
+  const bool decode = app.count("--decode") > 0;
+  if (raw.reqUd2 + raw.sndNke + decode > 1) return error = "--req-ud2, --snd-nke and --decode exclude each other", false;
+  options.command = raw.reqUd2 ? CliCommand::ReqUd2 : raw.sndNke ? CliCommand::SndNke : decode ? CliCommand::Decode
+                                                                                            : CliCommand::Update;
+  options.frame = raw.decode;
+  if (!raw.decode.empty() && raw.decode[0] == '@' &&
+      (!sources.readFile || !sources.readFile(raw.decode.substr(1), options.frame)))
+    return error = "--decode " + raw.decode + ": cannot read it", false;
+  options.quiet = raw.quiet;
+  options.fast = raw.fast;
+  options.json = raw.json;
+  for (int f = 0; f < FIELD_COUNT; ++f) {
+    options.given[f] = app.count(fieldRule((Field)f).option) > 0;
+    options.fields[f] = raw.fields[f];
+  }
+  options.keyFile = raw.keyFile;
+  for (const std::string& port : raw.ports) {
+    if (port.empty()) return error = "--port needs a value", false;
+    if (std::count(options.ports.begin(), options.ports.end(), port)) return error = "port " + port + " given twice", false;
+    options.ports.push_back(port);
+  }
+  if (app.count("--baud")) {
+    if (raw.baud != "2400" && raw.baud != "9600") return error = "--baud must be 2400 or 9600", false;
+    options.baudIndex = raw.baud == "2400" ? 0 : 1;
+  }
+  if (app.count("--protocol")) {
+    if (raw.protocol == "encrypted") options.protocol = CliProtocol::Encrypted;
+    else if (raw.protocol == "block") options.protocol = CliProtocol::Block;
+    else if (raw.protocol == "simple") options.protocol = CliProtocol::Simple;
+    else return error = "--protocol must be encrypted, block or simple", false;
+  }
+  const bool logGiven = app.count("--log") > 0;
+  if (logGiven) options.logPath = raw.log;
+
+  const std::vector<std::string>& images = raw.images;
+  if (decode && !options.ports.empty()) return error = "--decode opens no port", false;
+  if (decode && !images.empty()) return error = "--decode takes no image: " + images[0], false;
+  if (options.ports.empty() && !decode) return error = "--port is required", false;
   if (!options.ports.empty()) options.port = options.ports[0];
   if (options.ports.size() > 1 && options.command != CliCommand::Update)
     return error = "a request goes to one port at a time", false;
@@ -101,15 +121,20 @@ bool parseCommandLine(const std::vector<std::string>& args, const CliSources& so
     return error = "a request takes no image: " + images[0], false;
   if (images.size() > 1) return error = "one image at a time: " + images[1], false;
   if (!images.empty()) options.image = images[0];
+  return decode || resolveFields(sources, options, error);
+}
 
+bool resolveFields(const CliSources& sources, CliOptions& options, std::string& error, bool keyAndId) {
+  bool* given = options.given;
   const int key = (int)Field::Key;
   std::string keySource;  // how a refused key is named
-  if (!given[key] && !keyFile.empty()) {
+  if (!given[key] && !options.keyFile.empty()) {
     std::string text;
-    if (!sources.readFile || !sources.readFile(keyFile, text)) return error = "--key-file " + keyFile + ": cannot read it", false;
+    if (!sources.readFile || !sources.readFile(options.keyFile, text))
+      return error = "--key-file " + options.keyFile + ": cannot read it", false;
     options.fields[key] = firstLine(text);
     given[key] = true;
-    keySource = "--key-file " + keyFile + ":";
+    keySource = "--key-file " + options.keyFile + ":";
   } else if (!given[key] && sources.keyVariable) {
     options.fields[key] = sources.keyVariable;
     given[key] = true;
@@ -117,17 +142,30 @@ bool parseCommandLine(const std::vector<std::string>& args, const CliSources& so
   }
   for (int f = 0; f < FIELD_COUNT; ++f) {
     const Field field = (Field)f;
-    const bool fromConfig = !given[f] && sources.config && f < CONFIG_FIELD_COUNT;
-    if (!given[f]) options.fields[f] = startFieldText(field, sources.config);
+    if (keyAndId && f != key && !(f == (int)Field::IdNumber && given[f])) continue;
+    const std::vector<std::string>* config = given[f] || f >= CONFIG_FIELD_COUNT ? nullptr : sources.config();
+    if (!given[f]) options.fields[f] = startFieldText(field, config);
     if (checkFieldText(field, options.fields[f]) == FieldCheck::Ok) continue;
     // The key itself is never repeated in the message.
-    if (fromConfig)
+    if (config)
       error = "QORconfig.txt line " + std::to_string(f + 1) + ": " + fieldRule(field).name + " " + fieldRuleText(field);
     else
       error = (f == key && !keySource.empty() ? keySource : fieldRule(field).option) + std::string(" ") + fieldRuleText(field);
     return false;
   }
   return true;
+}
+
+std::vector<std::string> cliOptionNames() {
+  CLI::App app;
+  RawArgs raw;
+  describe(app, raw);
+  std::vector<std::string> names;
+  for (const CLI::Option* option : app.get_options()) {
+    for (const std::string& s : option->get_snames()) names.push_back("-" + s);
+    for (const std::string& l : option->get_lnames()) names.push_back("--" + l);
+  }
+  return names;
 }
 
 std::string cliUsage() {
@@ -144,8 +182,8 @@ std::string cliUsage() {
          "                          and a summary table ends the run\n"
          "  -b, --baud 2400|9600    line speed (9600)\n"
          "  --protocol encrypted|block|simple   update protocol (encrypted)\n"
-         "  --manufacturer ABC  --id HEX8  --version HEX2  --device-type HEX2  --counter HEX8\n"
-         "                          meter identity and first invocation counter; the first\n"
+         "  --manufacturer ABC  --id HEX8  --meter-version HEX2  --device-type HEX2\n"
+         "  --counter HEX8          meter identity and first invocation counter; the first\n"
          "                          four default to QORconfig.txt in this folder when present,\n"
          "                          else BRV 01020304 40 03. Without --counter an encrypted\n"
          "                          update starts with REQ_UD2 and takes the counter (and\n"
@@ -163,6 +201,7 @@ std::string cliUsage() {
          "                          for the frame: header fields, records, end\n"
          "  -q, --quiet             no progress bar\n"
          "  -h, --help              this text\n"
+         "  -V, --version           the program's name and version\n"
          "A request waits 5 s for its answer. After an update the next counter is printed\n"
          "as 'counter: HEX8', for --counter of the next run.\n"
          "exit codes: 0 done, 1 usage, 2 firmware file, 3 serial port, 4 no answer from the\n"

@@ -40,13 +40,16 @@ struct Decoded {
   size_t length = 0;
   bool protectedFrame = false;
   DecryptResult check = DecryptResult::Ok;
+  bool usage = false;  // the key or --id was refused
 };
 
 // As the window opens a protected answer: decodeAnswer finds the part, telegramDecrypt opens it in place.
-void openProtected(std::vector<uint8_t>& frame, const CliOptions& options, Decoded& d) {
+// The key and --id are read and checked only here: an open frame needs neither.
+void openProtected(std::vector<uint8_t>& frame, const CliSources& sources, CliOptions options, Decoded& d) {
   d.protectedFrame = true;
   const Answer answer = decodeAnswer(frame.data(), (uint16_t)frame.size());
   if (!answer.protectedPart) return void(d.error = "the protected frame is too short for its header");
+  if (!resolveFields(sources, options, d.error, true)) return void(d.usage = true);
   uint8_t key[16], id[4], given[4];
   parseHex(options.fields[(int)Field::Key].c_str(), key, 16);
   std::memcpy(id, answer.identity, 4);  // LSB first, as sent
@@ -62,7 +65,7 @@ void openProtected(std::vector<uint8_t>& frame, const CliOptions& options, Decod
   d.length = answer.protectedLength;
 }
 
-Decoded decodeText(const CliOptions& options, std::vector<uint8_t>& frame) {
+Decoded decodeText(const CliOptions& options, const CliSources& sources, std::vector<uint8_t>& frame) {
   Decoded d;
   if (!(d.error = frameFromHex(options.frame, frame)).empty()) return d;
   d.records = decodeFrame(frame.data(), frame.size());
@@ -72,7 +75,7 @@ Decoded decodeText(const CliOptions& options, std::vector<uint8_t>& frame) {
   if (end == DecodeEnd::NotALongFrame || end == DecodeEnd::BadChecksum)
     d.error = "the frame is refused: " + describeEnd(d.records.list);
   else if (d.records.header.ci == CI_PROTECTED)
-    openProtected(frame, options, d);
+    openProtected(frame, sources, options, d);
   else if (end == DecodeEnd::UnsupportedCi || end == DecodeEnd::HeaderTruncated)
     d.error = "no records to decode: " + describeEnd(d.records.list);
   return d;
@@ -80,19 +83,19 @@ Decoded decodeText(const CliOptions& options, std::vector<uint8_t>& frame) {
 
 }  // namespace
 
-DecodeRun decodeFrameCommand(const CliOptions& options) {
+DecodeRun decodeFrameCommand(const CliOptions& options, const CliSources& sources) {
   std::vector<uint8_t> frame;
-  const Decoded d = decodeText(options, frame);
+  const Decoded d = decodeText(options, sources, frame);
   DecodeRun run;
   const char* decrypt = !d.protectedFrame ? "not protected" : d.error.empty() ? "ok" : "error";
   if (!d.error.empty()) {
-    run.exit = EXIT_NOT_DECODED;
+    run.exit = d.usage ? EXIT_USAGE : EXIT_NOT_DECODED;
     run.err = "mbus-fwupdate: " + d.error + "\n";
   }
   if (options.json) {
     nlohmann::json object = nlohmann::json::object();
     if (d.error.empty()) addFrameReport(object, d.records, d.bytes, d.length);
-    if (d.error.empty() || d.protectedFrame) object["decrypt"] = decrypt;
+    if (!d.usage && (d.error.empty() || d.protectedFrame)) object["decrypt"] = decrypt;
     if (d.check != DecryptResult::Ok) object["decrypt_check"] = decryptCheckName(d.check);
     if (!d.error.empty()) object["error"] = d.error;
     run.out = object.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";

@@ -19,8 +19,10 @@
 #include "app/cli/json_events.h"
 #include "app/cli/port_runs.h"
 #include "app/cli/terminal_front.h"
+#include "app/cli/wait_notice.h"
 #include "app/config_file.h"
 #include "app/front/front_texts.h"
+#include "app/front/program_flags.h"
 #include "commands/answer_wait.h"
 #include "commands/identity_fields.h"
 #include "commands/meter_answers.h"
@@ -41,14 +43,19 @@ struct Run {
   JsonEvents* events;   // null without --json
   long long counter = -1;  // where the next update starts, once known
 
-  int done(const std::string& line) {
-    if (counter >= 0) std::fprintf(human, "counter: %08llX\n", counter);
-    if (!line.empty()) std::fprintf(human, "%s\n", line.c_str());
-    if (events) events->result(EXIT_DONE, counter, line);
+  // The counter told once, as the next run's --counter takes it.
+  void tellCounter() {
+    if (counter >= 0) std::fprintf(human, "counter for the next update: --counter %08llX\n", counter);
+  }
+  // summary: the closing line; shown: also on the terminal, not only in JSON.
+  int done(const std::string& summary, bool shown = true) {
+    tellCounter();
+    if (shown) std::fprintf(human, "%s\n", summary.c_str());
+    if (events) events->result(EXIT_DONE, counter, summary);
     return EXIT_DONE;
   }
   int fail(int code, const std::string& text) {
-    if (counter >= 0) std::fprintf(human, "counter: %08llX\n", counter);
+    tellCounter();
     std::fprintf(stderr, "mbus-fwupdate: %s\n", text.c_str());
     if (events) events->result(code, counter, text);
     return code;
@@ -125,9 +132,13 @@ int runUpdate(ToolContext& ctx, Run& run) {
     keepGivenIdentity(ctx, options);
   }
   const UpdateOutcome outcome = runFirmwareUpdate(ctx);
-  run.counter = outcome.counter;
+  // Only the encrypted protocol sends a counter; another's would replay as the next --counter.
+  run.counter = options.protocol == CliProtocol::Encrypted ? (long long)outcome.counter : -1;
   switch (outcome.result) {
-    case UpdateResult::Finished: return run.done(outcome.line);
+    // The window's closing line stays in the log; here what it means and what comes next.
+    case UpdateResult::Finished:
+      return run.done("firmware sent: the dongle is now reprogramming itself; when it is back, check it with "
+                      "mbus-fwupdate -p " + options.port + " --req-ud2");
     case UpdateResult::NoFirmware: return run.fail(EXIT_IMAGE, "no firmware loaded");
     case UpdateResult::Cancelled: return run.fail(EXIT_CANCELLED, outcome.line);
     case UpdateResult::NoAnswer: return run.fail(EXIT_NO_ANSWER, outcome.line);
@@ -160,7 +171,8 @@ int runRequest(ToolContext& ctx, Run& run, TerminalConsole& console) {
       std::fprintf(run.human, "id: %s\nversion: %s\ndevice type: %s\n", options.fields[1].c_str(),
                    options.fields[2].c_str(), options.fields[3].c_str());
   }
-  return run.done("");
+  return run.done(options.command == CliCommand::SndNke ? "the dongle acknowledged SND_NKE" : "the dongle answered REQ_UD2",
+                  false);
 }
 
 int runPort(const CliOptions& options) {
@@ -187,7 +199,11 @@ int runPort(const CliOptions& options) {
   readIdentityFields(fields);
   Connection link(createSerialPort(), out, fields);
   ToolContext* context = nullptr;
-  TerminalPump pump([&] { receiveAnswers(*context); });
+  WaitNotice* waiting = nullptr;
+  TerminalPump pump([&] {
+    receiveAnswers(*context);
+    waiting->tick();
+  });
   setUpdateOption(UpdateOption::FastAnswers, options.fast);
   link.keepLatencyLow(options.fast);
   // Asked at every 2 ms pass of a wait: cheap on both systems, and a Windows
@@ -195,8 +211,11 @@ int runPort(const CliOptions& options) {
   if (options.fast) pump.watch([&] { return link.connected() && link.serialHandle().bytesWaiting() > 0; });
   FILE* bar = options.quiet ? nullptr : isatty(2) ? stderr : (isatty(1) && !options.json) ? stdout : nullptr;
   TerminalProgress progress(bar, run.human, run.events);
-  ToolContext ctx{out, fields, link, pump, &progress};
+  // Without a bar or JSON a long wait would pass in silence.
+  WaitNotice notice(progress, bar || run.events ? nullptr : run.human);
+  ToolContext ctx{out, fields, link, pump, &notice};
   context = &ctx;
+  waiting = &notice;
 
   int code = EXIT_DONE;
   unsigned long long size = 0;
@@ -234,26 +253,36 @@ int main(int argc, char* argv[]) {
 #ifdef _WIN32
   const Utf8Console utf8;
 #endif
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.empty()) {  // nothing asked: what could be
+    std::fputs(cliUsage().c_str(), stderr);
+    return EXIT_USAGE;
+  }
+  // QORconfig.txt is read once, when a field first needs it.
   std::vector<std::string> config;
-  if (readConfigFile(CONFIG_FILE))
-    for (int i = 0; i < CONFIG_LINE_COUNT; ++i) config.push_back(configLines[i]);
+  bool configRead = false;
   CliSources sources;
-  sources.config = configLoaded ? &config : nullptr;
+  sources.config = [&]() -> const std::vector<std::string>* {
+    if (!configRead && readConfigFile(CONFIG_FILE))
+      for (int i = 0; i < CONFIG_LINE_COUNT; ++i) config.push_back(configLines[i]);
+    configRead = true;
+    return configLoaded ? &config : nullptr;
+  };
   sources.keyVariable = std::getenv("MBUS_KEY");
   sources.readFile = readWholeFile;
-  const std::vector<std::string> args(argv + 1, argv + argc);
   CliOptions options;
   std::string error;
   if (!parseCommandLine(args, sources, options, error)) {
     std::fprintf(stderr, "mbus-fwupdate: %s (see --help)\n", error.c_str());
     return EXIT_USAGE;
   }
-  if (options.command == CliCommand::Help) {
-    std::printf("%s", cliUsage().c_str());
+  if (options.command == CliCommand::Help || options.command == CliCommand::Version) {
+    std::printf("%s", options.command == CliCommand::Help ? cliUsage().c_str()
+                                                          : (versionLine("mbus-fwupdate") + "\n").c_str());
     return EXIT_DONE;
   }
   if (options.command == CliCommand::Decode) {
-    const DecodeRun decoded = decodeFrameCommand(options);
+    const DecodeRun decoded = decodeFrameCommand(options, sources);
     std::fputs(decoded.out.c_str(), stdout);
     std::fputs(decoded.err.c_str(), stderr);
     return decoded.exit;

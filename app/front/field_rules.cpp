@@ -7,7 +7,7 @@ namespace {
 const FieldRule RULES[FIELD_COUNT] = {
     {"--manufacturer", "manufacturer", "BRV", 3, true},
     {"--id", "id", "01020304", 8, false},
-    {"--version", "version", "40", 2, false},
+    {"--meter-version", "version", "40", 2, false},
     {"--device-type", "device type", "03", 2, false},
     {"--key", "key", "5A17C3E90B4D62F8A1C07E3B9D2F4A68", 32, false},
     {"--counter", "counter", "00000001", 8, false},

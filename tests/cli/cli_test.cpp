@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <map>
+#include <regex>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <fstream>
@@ -18,6 +19,7 @@
 
 #include "app/cli/cli_options.h"
 #include "app/cli/terminal_front.h"
+#include "app/cli/wait_notice.h"
 #include "tests/support/fakes.h"
 #include "virtual-dongle/dongle_launcher.h"
 
@@ -62,28 +64,37 @@ TEST(CliOptions, EveryValueIsCheckedAndEveryFieldHasItsSource) {
       {"UnreadableKeyFileIsRefused", {"--key-file", "missing.txt", "a.cfw"}, 0, "--key-file missing.txt: cannot"},
       {"ShortKeyFileIsRefusedWithoutTheKey", {"--key-file", "short.txt", "a.cfw"}, 0,
        "--key-file short.txt: must be 32 hex digits"},
-      {"HelpIsAccepted", {"--help", "--bogus"}, 0, ""},
+      {"HelpIsAccepted", {"--help", "--bogus"}, 0, "help"},
+      {"VersionIsTheProgramsNotTheMeters", {"-V", "40", "a.cfw"}, 0, "version"},
+      {"MeterVersionIsChecked", {"--meter-version", "4", "a.cfw"}, 0, "--meter-version must be 2 hex digits"},
       {"FieldsDefaultToTheWindowsTexts", {"-q", "a.cfw"}, 0,
        "BRV 01020304 40 03 5A17C3E90B4D62F8A1C07E3B9D2F4A68 00000001 1 0 0 QORFW.log"},
       {"OptionsWinOverTheConfigFile", {"--req-ud2", "--id", "99999999", "--device-type=02", "-b", "2400", "--log",
-                                       "x.log", "--counter", "0000000C", "--protocol=simple"}, 1,
-       "ABC 99999999 01 02 000102030405060708090A0B0C0D0E0F 0000000C 0 2 1 x.log"},
+                                       "x.log", "--counter", "0000000C", "--protocol=simple", "--meter-version=7F"}, 1,
+       "ABC 99999999 7F 02 000102030405060708090A0B0C0D0E0F 0000000C 0 2 1 x.log"},
   };
   for (const auto& c : cases) {
     std::vector<std::string> args = c.args;
     args.insert(args.begin(), {"-p", "P"});
     CliOptions o;
     std::string error;
-    sources.config = c.withConfig ? &config : nullptr;
+    sources.config = [&] { return c.withConfig ? &config : nullptr; };
     sources.keyVariable = c.withConfig == 2 ? ones.c_str() : nullptr;
     std::string got = parseCommandLine(args, sources, o, error) ? "" : error;
-    if (error.empty() && o.command != CliCommand::Help)
+    if (error.empty() && o.command >= CliCommand::Help)
+      got = o.command == CliCommand::Help ? "help" : "version";
+    else if (error.empty())
       for (const std::string& part : {o.fields[0], o.fields[1], o.fields[2], o.fields[3], o.fields[4], o.fields[5],
                                       std::to_string(o.baudIndex), std::to_string((int)o.protocol),
                                       std::to_string((int)o.command), o.logPath})
         got += (got.empty() ? "" : " ") + part;
     EXPECT_TRUE(*c.expected ? has(got, c.expected) : got.empty()) << c.behaviour << ": " << got;
   }
+}
+
+TEST(CliOptions, UsageNamesEveryOptionTheParserKnows) {
+  for (const std::string& name : cliOptionNames())
+    EXPECT_TRUE(has(cliUsage(), name + (name.size() == 2 ? ", " : " "))) << name;
 }
 
 // A console without escapes (older Windows) must not show "[K", and a
@@ -124,11 +135,43 @@ TEST(TerminalFront, ProgressShowsShareRateAndTimeLeftAndPollsOncePerInterval) {
   EXPECT_EQ(polls, 3);
 }
 
+struct NoProgress : ProgressView {
+  void start(const char*, unsigned) override {}
+  void update(const std::string&, unsigned) override {}
+  bool cancelRequested() override { return false; }
+  void finish() override {}
+};
+
+// Virtual seconds: each row moves the clock to `at`, then sends its event.
+TEST(WaitNotice, SaysOnceEveryTenSecondsWhatAStepWaitsForUntilTheNextStep) {
+  char* text = nullptr;
+  size_t size = 0;
+  FILE* out = open_memstream(&text, &size);
+  double now = 0;
+  NoProgress inner;
+  WaitNotice notice(inner, out, [&] { return std::chrono::steady_clock::time_point(std::chrono::milliseconds((long)(now * 1000))); });
+  const struct { double at; const char* event; } rows[] = {
+      {0, "tick"}, {0, "update chunk 1"}, {9.9, "tick"}, {10, "tick"}, {10.2, "tick"}, {25, "tick"}, {29, "tick"},
+      {30, "update chunk 2"}, {39, "tick"}, {41, "tick"}, {42, "finish"}, {60, "tick"},
+  };
+  for (const auto& row : rows) {
+    now = row.at;
+    const std::string event = row.event;
+    if (event == "tick") notice.tick();
+    if (event == "finish") notice.finish();
+    if (event.rfind("update ", 0) == 0) notice.update(event.substr(7), 0);
+  }
+  std::fclose(out);
+  EXPECT_EQ(std::string(text, size), waitingLine("chunk 1", 10) + "\n" + waitingLine("chunk 1", 20) + "\n" +
+                                         waitingLine("chunk 2", 10) + "\n");
+  std::free(text);
+}
+
 struct ToolRun { int code; std::string out, err; double seconds; };
 
 // SIGINT goes once `interrupt` turns true.
-ToolRun runTool(std::vector<std::string> args, bool (*interrupt)() = nullptr) {
-  args.insert(args.begin(), built("mbus-fwupdate"));
+ToolRun runTool(std::vector<std::string> args, bool (*interrupt)() = nullptr, const char* program = "mbus-fwupdate") {
+  args.insert(args.begin(), built(program));
   const auto start = std::chrono::steady_clock::now();
   const pid_t pid = fork();
   if (pid == 0) {
@@ -175,11 +218,16 @@ TEST_F(FwUpdate, EveryProtocolDeliversTheWholeImage) {
     const std::string log = readText("QORFW.log");
     EXPECT_EQ(log.rfind("Read 700 bytes from file " + small + "\n", 0), 0u) << protocol;
     EXPECT_EQ(run.out.rfind(closing + " in ", 0), 0u) << run.out;
-    EXPECT_EQ(lastLine(run.out), lastLine(log)) << protocol;
+    // The window's closing line stays in the log; the terminal gets what it means.
+    EXPECT_TRUE(has(lastLine(log), protocol == "simple" ? ">>> Upgrade process finished." : "please reselect Dongle"));
+    EXPECT_EQ(lastLine(run.out), "firmware sent: the dongle is now reprogramming itself; when it is back, check it "
+                                 "with mbus-fwupdate -p port --req-ud2") << protocol;
+    EXPECT_FALSE(has(run.out, ">>>")) << run.out;
+    const size_t at = run.out.find("--counter ");  // the printed counter starts the next run
+    EXPECT_EQ(at == std::string::npos, protocol != "encrypted") << "only the encrypted protocol sends one: " << run.out;
     if (protocol != "encrypted") continue;
-    const size_t at = run.out.find("counter: ");  // the printed counter starts the next run
     ASSERT_NE(at, std::string::npos);
-    EXPECT_EQ(runTool({"-p", "port", "-q", "--fast", "--counter", run.out.substr(at + 9, 8), small}).code, 0);
+    EXPECT_EQ(runTool({"-p", "port", "-q", "--fast", "--counter", run.out.substr(at + 10, 8), small}).code, 0);
     EXPECT_TRUE(has(summary(), "transfers=2\n"));
   }
 }
@@ -190,6 +238,7 @@ TEST_F(FwUpdate, SilentDongleEndsWithinTheRepetitionBound) {
   EXPECT_EQ(run.code, 4);
   EXPECT_TRUE(run.seconds > 20 && run.seconds < 60) << run.seconds;  // 10 sends of 1000 polls of 2 ms
   EXPECT_EQ(run.err, "mbus-fwupdate: No answer from the dongle at chunk 3 of 4; update stopped.\n");
+  EXPECT_EQ(run.out.rfind("waiting for the dongle's answer to chunk 3 of 4 (10 s)\n", 0), 0u) << run.out;
   EXPECT_EQ(lastLine(readText("QORFW.log")), "No answer from the dongle at chunk 3 of 4; update stopped.");
 }
 
@@ -242,7 +291,8 @@ TEST_F(FwUpdate, SeveralPortsRunInParallelEachWithItsOwnLogAndResult) {
   const ToolRun run = runTool({"-q", "--json", "-p", "good", "-p", "silent", "-p", "closing", "-p", "gone", small});
   EXPECT_EQ(run.code, 4) << "the largest of 0, 4, 3 and 3";
   const struct { const char* port; int exit; const char* message; } ports[] = {
-      {"good", 0, "Dongle is now reprogramming, please reselect Dongle and check result."},
+      {"good", 0, "firmware sent: the dongle is now reprogramming itself; when it is back, check it with "
+                  "mbus-fwupdate -p good --req-ud2"},
       {"silent", 4, "the dongle did not answer the counter request"},
       {"closing", 3, "Serial port closing lost."},
       {"gone", 3, "serial port gone not found"},
@@ -316,6 +366,34 @@ TEST_F(FwUpdate, BadInputSendsNothing) {
   EXPECT_TRUE(has(summary(), "telegrams=0\n"));
 }
 
+// Help and version answer on stdout before a display, a log, a folder or a
+// port is touched; no arguments at all get the usage.
+TEST(ProgramFlags, AnswerOnStdoutBeforeAnythingIsTouched) {
+  unsetenv("DISPLAY");
+  setenv("XDG_DATA_HOME", (std::filesystem::current_path() / "data").c_str(), 1);
+  std::filesystem::remove_all("data");
+  const std::string version = " [0-9]+\\.[0-9]+\\.[0-9]+";
+  // `first`: the first line as a pattern; `last`: the last line starts so.
+  const struct { const char* program; std::vector<std::string> args; int code; std::string first, last; bool onStderr; } rows[] = {
+      {"mbus-fwtool", {"--user-folder", "--help"}, 0, "usage: mbus-fwtool .*", "The command-line updater", false},
+      {"mbus-fwtool", {"-V", "-display", ":99"}, 0, "mbus-fwtool" + version, "mbus-fwtool ", false},
+      {"mbus-fwupdate", {"--version"}, 0, "mbus-fwupdate" + version, "mbus-fwupdate ", false},
+      {"mbus-fwupdate", {"-p", "nowhere", "--help"}, 0, "usage: mbus-fwupdate .*", "6 --decode", false},
+      {"mbus-fwupdate", {}, 1, "usage: mbus-fwupdate .*", "6 --decode", true},
+  };
+  for (const auto& row : rows) {
+    std::ofstream("QORFW.log") << "an earlier run\n";
+    const ToolRun run = runTool(row.args, nullptr, row.program);
+    const std::string& text = row.onStderr ? run.err : run.out;
+    EXPECT_EQ(run.code, row.code) << row.program << run.err;
+    EXPECT_TRUE(std::regex_match(text.substr(0, text.find('\n')), std::regex(row.first))) << text;
+    EXPECT_EQ(lastLine(text).rfind(row.last, 0), 0u) << text;
+    EXPECT_TRUE((row.onStderr ? run.out : run.err).empty()) << run.out << run.err;
+    EXPECT_EQ(readText("QORFW.log"), "an earlier run\n");
+  }
+  EXPECT_FALSE(std::filesystem::exists("data")) << "--help made the user folder";
+}
+
 TEST(FwUpdateDecode, AFrameFromAFileDecodesWithoutAPortAndABadOneExitsWith6) {
   std::ofstream("frame.hex") << "68 03 03 68\n08 05 78 85 16\n";  // CI 78: no header, no records
   EXPECT_EQ(runTool({"--decode", "@frame.hex"}).out, "control: 08\naddress: 05\nci: 78\n");
@@ -331,7 +409,8 @@ TEST_F(FwUpdate, RequestsPrintTheAnswerDecrypted) {
   const std::string window = readText(std::string(getenv("MBUS_SOURCE_DIR")) + "/tests/golden/req-protected.console");
   // Then its records: after 2F 2F the counter record 04 FD 08 01 00 00 00.
   EXPECT_EQ(run.out, window.substr(0, window.find(">>>", 1)) + "  Access number 1\n" +
-                         "manufacturer: BRV\nid: 01020304\nversion: 40\ndevice type: 03\ncounter: 00000002\n");
+                         "manufacturer: BRV\nid: 01020304\nversion: 40\ndevice type: 03\n"
+                         "counter for the next update: --counter 00000002\n");
   // A log left by someone else's umask is narrowed: its traces hold the keys.
   std::ofstream("QORFW.log") << "old";
   chmod("QORFW.log", 0644);

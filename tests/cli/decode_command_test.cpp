@@ -47,8 +47,13 @@ TEST(DecodeCommand, FramesGiveTheirExitCodeFieldsAndTheCheckThatFailed) {
       {"ProtectedWithout2F2F", {hex(noFiller), "--key", key, id}, 6, R"({"/decrypt_check": "2f2f"})", "not begin 2F 2F"},
       {"BadChecksum", {hex(withByte(plain, plain.size() - 2, 0))}, 6, R"({"/records": null})", "the checksum is wrong"},
       {"NoHexDigit", {"68 0x"}, 6, "{}", "character 5 of the frame is no hex digit"},
+      {"OpenFrameNeedsNeitherKeyNorConfig", {hex(plain), "--key", "5A17", "--id", "x"}, 0, R"({"/id": "87654321"})", ""},
+      {"ProtectedWithBadKeyIsAUsageError", {hex(open), "--key", "5A17"}, 1, R"({"/decrypt": null})", "--key must be 32"},
+      {"ProtectedTakesTheConfigsKey", {hex(open), id}, 1, "{}", "QORconfig.txt line 5: key must be 32 hex digits"},
   };
+  const std::vector<std::string> broken = {"brv", "1", "", "", "5A17"};  // every line refused
   CliSources sources;
+  sources.config = [&] { return &broken; };
   sources.readFile = [&](const std::string& path, std::string& text) {
     return text = hex(plain).replace(29, 1, "\r\n").replace(60, 1, "\n"), path == "frame.hex";
   };
@@ -59,7 +64,7 @@ TEST(DecodeCommand, FramesGiveTheirExitCodeFieldsAndTheCheckThatFailed) {
     std::vector<std::string> args = {"--json", "--decode"};
     args.insert(args.end(), row.args.begin(), row.args.end());
     ASSERT_TRUE(parseCommandLine(args, sources, options, error)) << error;
-    const DecodeRun run = decodeFrameCommand(options);
+    const DecodeRun run = decodeFrameCommand(options, sources);
     EXPECT_EQ(run.exit, row.exit) << run.err;
     EXPECT_TRUE(*row.error ? run.err.find(row.error) != std::string::npos : run.err.empty()) << run.err;
     const nlohmann::json got = nlohmann::json::parse(run.out);
@@ -68,7 +73,7 @@ TEST(DecodeCommand, FramesGiveTheirExitCodeFieldsAndTheCheckThatFailed) {
       EXPECT_EQ(got.value(nlohmann::json::json_pointer(pointer), nlohmann::json()), value) << pointer << run.out;
   }
   ASSERT_TRUE(parseCommandLine({"--decode", hex(open), "--key", key, id}, sources, options, error));  // configuration 20 07
-  EXPECT_EQ(decodeFrameCommand(options).out,
+  EXPECT_EQ(decodeFrameCommand(options, sources).out,
             "control: 08\naddress: 05\nci: 72\nmanufacturer: BRV\nid: 87654321\nversion: 14\ndevice type: 07\n"
             "access number: 5C\nstatus: 00\nsignature: 0720\ndecrypt: ok\n  Access number 42\n"
             "  Volume 3 (number of exceeds of lower limit)\n  Volume 35.791 m^3\n  External temperature 20.3 °C\n");
