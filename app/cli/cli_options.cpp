@@ -7,7 +7,7 @@ namespace {
 
 // What CLI11 collects, before our own checks give it meaning.
 struct RawArgs {
-  bool help = false, version = false, reqUd2 = false, sndNke = false, quiet = false, fast = false, json = false;
+  bool help = false, version = false, listPorts = false, reqUd2 = false, sndNke = false, quiet = false, fast = false, json = false;
   std::vector<std::string> ports, images;
   std::string baud, protocol, log, keyFile, decode;
   std::string fields[FIELD_COUNT];
@@ -20,6 +20,7 @@ void describe(CLI::App& app, RawArgs& raw) {
   app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
   app.add_flag("-h,--help", raw.help);
   app.add_flag("-V,--version", raw.version);
+  app.add_flag("--list-ports", raw.listPorts);
   // One value an occurrence: "-p P IMAGE" must not take IMAGE for a port.
   app.add_option("-p,--port", raw.ports)->allow_extra_args(false)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   app.add_option("-b,--baud", raw.baud);
@@ -71,6 +72,10 @@ bool parseCommandLine(const std::vector<std::string>& args, const CliSources& so
   }
   for (const std::string& extra : app.remaining())
     if (extra.size() > 1 && extra[0] == '-') return error = "unknown option " + extra, false;
+  if (raw.listPorts) {
+    options.command = CliCommand::ListPorts;
+    return true;
+  }
 
   const bool decode = app.count("--decode") > 0;
   if (raw.reqUd2 + raw.sndNke + decode > 1) return error = "--req-ud2, --snd-nke and --decode exclude each other", false;
@@ -169,30 +174,38 @@ std::vector<std::string> cliOptionNames() {
 }
 
 std::string cliUsage() {
-  return "usage: mbus-fwupdate [options] IMAGE.cfw   update the dongle on --port with IMAGE\n"
-         "       mbus-fwupdate --req-ud2 [options]   send REQ_UD2, print the answer decoded\n"
-         "       mbus-fwupdate --snd-nke [options]   send SND_NKE, report the acknowledgement\n"
-         "       mbus-fwupdate --decode FRAME [--key HEX32] [--id HEX8] [--json]\n"
-         "                          decode a long frame offline, no port: FRAME is its hex\n"
-         "                          (blanks and line breaks allowed) or @FILE holding it; a\n"
-         "                          protected one (CI 90) is decrypted with the key and --id,\n"
-         "                          else the frame's own identification\n"
+  return "Usage: mbus-fwupdate -p PORT [options] IMAGE.cfw\n"
+         "  or:  mbus-fwupdate -p PORT --req-ud2 [options]\n"
+         "  or:  mbus-fwupdate -p PORT --snd-nke [options]\n"
+         "  or:  mbus-fwupdate --decode FRAME|@FILE [--key HEX32] [--id HEX8] [--json]\n"
+         "Update the firmware of the M-Bus dongle on PORT with IMAGE; send it REQ_UD2 and\n"
+         "print the answer decoded, or SND_NKE and report the acknowledgement; or decode\n"
+         "a long frame offline, with no port: FRAME is its hex (blanks and line breaks\n"
+         "allowed) or @FILE holding it; a protected one (CI 90) is decrypted with the key\n"
+         "and --id, else the frame's own identification.\n"
+         "\n"
+         "Options:\n"
          "  -p, --port PATH         serial port (required); give it again for more dongles:\n"
-         "                          each port is updated in parallel, logs to QORFW-<port>.log,\n"
-         "                          and a summary table ends the run\n"
+         "                          each port is updated in parallel, logs to\n"
+         "                          QORFW-<port>.log, and a summary table ends the run\n"
          "  -b, --baud 2400|9600    line speed (9600)\n"
-         "  --protocol encrypted|block|simple   update protocol (encrypted)\n"
-         "  --manufacturer ABC  --id HEX8  --meter-version HEX2  --device-type HEX2\n"
-         "  --counter HEX8          meter identity and first invocation counter; the first\n"
-         "                          four default to QORconfig.txt in this folder when present,\n"
-         "                          else BRV 01020304 40 03. Without --counter an encrypted\n"
-         "                          update starts with REQ_UD2 and takes the counter (and\n"
-         "                          the identity not given here) from the dongle's answer\n"
-         "  --key-file FILE         communication key: 32 hex digits on the file's first line\n"
-         "  MBUS_KEY=HEX32          the same from the environment, when --key-file is not given\n"
-         "  --key HEX32             the same on the command line, where every user of this\n"
-         "                          machine can read it (ps) while the update runs\n"
-         "                          Without any of them: QORconfig.txt line 5, else\n"
+         "  --protocol encrypted|block|simple\n"
+         "                          update protocol (encrypted)\n"
+         "  --manufacturer ABC      meter manufacturer, 3 capital letters (BRV)\n"
+         "  --id HEX8               meter identification number (01020304)\n"
+         "  --meter-version HEX2    meter version (40)\n"
+         "  --device-type HEX2      meter device type (03); these four default to\n"
+         "                          QORconfig.txt in this folder when present, else to\n"
+         "                          the values shown\n"
+         "  --counter HEX8          first invocation counter of an encrypted update;\n"
+         "                          without it the update starts with REQ_UD2 and takes\n"
+         "                          the counter (and the identity not given here) from\n"
+         "                          the dongle's answer\n"
+         "  --key-file FILE         communication key: 32 hex digits on the file's first\n"
+         "                          line; else from the environment, MBUS_KEY=HEX32\n"
+         "  --key HEX32             the same on the command line, where every user of\n"
+         "                          this machine can read it (ps) while the update runs;\n"
+         "                          without any of them: QORconfig.txt line 5, else\n"
          "                          5A17C3E90B4D62F8A1C07E3B9D2F4A68\n"
          "  --log FILE              log of the session (QORFW.log)\n"
          "  --fast                  fast answers: read each answer as it arrives\n"
@@ -200,11 +213,20 @@ std::string cliUsage() {
          "                          human text goes to stderr; with --decode one object\n"
          "                          for the frame: header fields, records, end\n"
          "  -q, --quiet             no progress bar\n"
+         "  --list-ports            the serial port list, one name a line, as the window\n"
+         "                          shows it (with MBUS_FWTOOL_PORTS)\n"
          "  -h, --help              this text\n"
          "  -V, --version           the program's name and version\n"
-         "A request waits 5 s for its answer. After an update the next counter is printed\n"
-         "as 'counter: HEX8', for --counter of the next run.\n"
-         "exit codes: 0 done, 1 usage, 2 firmware file, 3 serial port, 4 no answer from the\n"
-         "dongle, 5 cancelled (SIGINT or SIGTERM); with several ports the largest of theirs;\n"
-         "6 --decode: not a valid long frame, or a protected one that does not verify\n";
+         "\n"
+         "A request waits 5 s for its answer. After an encrypted update or a --req-ud2\n"
+         "the counter where the next update starts is printed once, as --counter HEX8.\n"
+         "Without a progress bar or --json a wait of the update says every 10 s what it\n"
+         "waits for. A command or report of the update waits 22 s a send and gives up\n"
+         "after 5 sends (110 s); a chunk or an unencrypted block 2 s and 10 sends (20 s);\n"
+         "an encrypted block 8 s and 5 sends (40 s).\n"
+         "\n"
+         "Exit status:\n"
+         "  0 done, 1 usage, 2 firmware file, 3 serial port, 4 no answer from the dongle,\n"
+         "  5 cancelled (SIGINT or SIGTERM), 6 --decode: not a valid long frame, or a\n"
+         "  protected one that does not verify; with several ports the largest of theirs.\n";
 }

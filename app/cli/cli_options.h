@@ -7,7 +7,7 @@
 
 #include "app/front/field_rules.h"
 
-enum class CliCommand { Update, ReqUd2, SndNke, Decode, Help, Version };
+enum class CliCommand { Update, ReqUd2, SndNke, Decode, ListPorts, Help, Version };
 enum class CliProtocol { Encrypted, Block, Simple };
 
 enum CliExit {

@@ -29,6 +29,7 @@
 #include "firmware/firmware_image.h"
 #include "firmware/firmware_update.h"
 #include "interfaces/log_file.h"
+#include "link/com_ports.h"
 #include "link/connection.h"
 
 namespace {
@@ -279,6 +280,11 @@ int main(int argc, char* argv[]) {
   if (options.command == CliCommand::Help || options.command == CliCommand::Version) {
     std::printf("%s", options.command == CliCommand::Help ? cliUsage().c_str()
                                                           : (versionLine("mbus-fwupdate") + "\n").c_str());
+    return EXIT_DONE;
+  }
+  if (options.command == CliCommand::ListPorts) {
+    enumerateComPorts();
+    for (int i = 0; i < comPortCount; ++i) std::printf("%s\n", comPortNames[i]);
     return EXIT_DONE;
   }
   if (options.command == CliCommand::Decode) {
