@@ -23,6 +23,9 @@ for f in usr/bin/mbus-fwtool usr/bin/mbus-fwupdate usr/bin/virtual-dongle usr/sh
   grep -q " \./$f\$" "$out/contents" || { echo "missing from the package: $f"; exit 1; }
 done
 dpkg-deb -x "$deb" "$out/root"
+# The copyright file carries the licence of LICENSE, word for word.
+sed -n '/^License: Expat$/,$p' "$out/root/usr/share/doc/mbus-fwtool/copyright" | tail -n +2 | sed 's/^ //; s/^\.$//' |
+  diff - <(sed -n '5,$p' "$here/../../LICENSE") || { echo "the package's copyright differs from LICENSE"; exit 1; }
 for size in 128 16; do
   icon="$out/root/usr/share/icons/hicolor/${size}x$size/apps/mbus-fwtool.png"
   [ "$(identify -format %wx%h "$icon")" = "${size}x$size" ] || { echo "icon in ${size}x$size is not that size"; exit 1; }
