@@ -417,7 +417,9 @@ TEST_F(FwUpdate, RequestsPrintTheAnswerDecrypted) {
   std::ofstream("zero.key") << std::string(32, '0') << "\n";
   EXPECT_TRUE(has(runTool({"-p", "port", "--req-ud2", "--key-file", "zero.key"}).out,
                   "Decrypt Error.\n  Decrypt check failed: the MAC does not match"));
-  const nlohmann::json answer = eventsByPort(runTool({"-p", "port", "--req-ud2", "--json"}).out)["port"].at(1);
+  const std::vector<nlohmann::json> events = eventsByPort(runTool({"-p", "port", "--req-ud2", "--json"}).out)["port"];
+  EXPECT_EQ(events.back()["message"], "the dongle answered REQ_UD2");
+  const nlohmann::json answer = events.at(1);
   expectDocumentedKeys(answer);  // the third answer: the header behind the AFL, its counter record after 2F 2F
   EXPECT_EQ(answer["ci"].dump() + answer["records"][0]["raw"].dump() + answer["records"][0]["value"].dump(),
             R"("72""04FD0803000000"3)");
