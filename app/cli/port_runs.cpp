@@ -60,7 +60,10 @@ std::vector<std::string> childArguments(const std::vector<std::string>& args, co
       ++i;  // and its value
       continue;
     }
-    if (arg.rfind("--port=", 0) == 0 || arg == "--json" || arg == "-q" || arg == "--quiet") continue;
+    // -pPATH too: the parser takes a short option's value joined to it.
+    if (arg.rfind("--port=", 0) == 0 || (arg.size() > 2 && arg.rfind("-p", 0) == 0) || arg == "--json" || arg == "-q" ||
+        arg == "--quiet")
+      continue;
     kept.push_back(arg);
   }
   kept.insert(kept.end(), {"-p", port, "--log", portLogName(port), "--json", "-q"});
