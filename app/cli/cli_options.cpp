@@ -18,9 +18,11 @@ void describe(CLI::App& app, RawArgs& raw) {
   app.allow_extras();   // an unknown option is told in our words
   // As before: an option given twice keeps its last value.
   app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
-  app.add_flag("-h,--help", raw.help);
-  app.add_flag("-V,--version", raw.version);
-  app.add_flag("--list-ports", raw.listPorts);
+  // A flag takes no value: "--json=false" is refused, not read as false.
+  auto flag = [&app](const char* names, bool& value) { app.add_flag(names, value)->disable_flag_override(); };
+  flag("-h,--help", raw.help);
+  flag("-V,--version", raw.version);
+  flag("--list-ports", raw.listPorts);
   // One value an occurrence: "-p P IMAGE" must not take IMAGE for a port.
   app.add_option("-p,--port", raw.ports)->allow_extra_args(false)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   app.add_option("-b,--baud", raw.baud);
@@ -28,12 +30,12 @@ void describe(CLI::App& app, RawArgs& raw) {
   for (int f = 0; f < FIELD_COUNT; ++f) app.add_option(fieldRule((Field)f).option, raw.fields[f]);
   app.add_option("--key-file", raw.keyFile);
   app.add_option("--log", raw.log);
-  app.add_flag("--req-ud2", raw.reqUd2);
-  app.add_flag("--snd-nke", raw.sndNke);
+  flag("--req-ud2", raw.reqUd2);
+  flag("--snd-nke", raw.sndNke);
   app.add_option("--decode", raw.decode);
-  app.add_flag("-q,--quiet", raw.quiet);
-  app.add_flag("--fast", raw.fast);
-  app.add_flag("--json", raw.json);
+  flag("-q,--quiet", raw.quiet);
+  flag("--fast", raw.fast);
+  flag("--json", raw.json);
   app.add_option("image", raw.images);
 }
 
@@ -49,6 +51,8 @@ std::string parseError(const CLI::ParseError& e) {
   const std::string what = e.what();
   if (dynamic_cast<const CLI::ArgumentMismatch*>(&e) && what.find(" missing") != std::string::npos)
     return what.substr(0, what.find(':')) + " needs a value";
+  if (dynamic_cast<const CLI::ArgumentMismatch*>(&e) && what.find(" flag override") != std::string::npos)
+    return "--" + what.substr(0, what.find(' ')) + " takes no value";  // CLI11 names it without its dashes
   return what;
 }
 

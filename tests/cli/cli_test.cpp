@@ -48,6 +48,7 @@ TEST(CliOptions, EveryValueIsCheckedAndEveryFieldHasItsSource) {
       {"ShortKeyIsRefused", {"--key", "5A17C3E9", "a.cfw"}, 0, "--key must be 32 hex digits"},
       {"NonHexKeyIsRefused", {"--key=5A17C3E90B4D62F8A1C07E3B9D2F4A6G", "a.cfw"}, 0, "--key must be 32 hex"},
       {"LowercaseManufacturerIsRefused", {"--manufacturer", "brv", "--req-ud2"}, 0, "must be 3 capital letters"},
+      {"FlagWithAValueIsRefused", {"--json=false", "a.cfw"}, 0, "--json takes no value"},
       {"OddBaudIsRefused", {"-b", "4800", "a.cfw"}, 0, "--baud must be 2400 or 9600"},
       {"UnknownProtocolIsRefused", {"--protocol", "fast", "a.cfw"}, 0, "--protocol must be encrypted, block or"},
       {"UpdateNeedsAnImage", {}, 0, "no firmware image given"},
