@@ -96,7 +96,9 @@ class FakeSerialPort : public SerialPort {
 
 inline void PrintTo(SerialOpenResult r, std::ostream* os) {
   static const char* const names[] = {"Ok", "NoPortSelected", "NotFound", "OpenFailed", "Busy", "NoPermission",
-                                      "NotSerial", "GetParamsFailed", "SetParamsFailed", "SetTimeoutsFailed"};
+                                      "NotSerial", "GetParamsFailed", "SetParamsFailed", "SetTimeoutsFailed",
+                                      "BadAddress", "HostNotFound", "ConnectRefused", "ConnectTimedOut",
+                                      "SettingsRefused"};
   *os << names[(int)r];
 }
 
