@@ -4,6 +4,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -16,6 +17,7 @@
 #include <thread>
 
 #include "app/cli/port_runs.h"
+#include "link/serial_port.h"
 #include "tests/support/fakes.h"
 #include "virtual-dongle/dongle_launcher.h"
 
@@ -178,6 +180,41 @@ TEST_F(Ser2net, NothingListeningIsAnOpenErrorAndEachRemotePortLogsUnderItsHostAn
   EXPECT_TRUE(std::filesystem::exists("QORFW-127.0.0.1-" + std::to_string(free1) + ".log"));
   EXPECT_TRUE(std::filesystem::exists("QORFW-__1-" + std::to_string(free2) + ".log"));
   EXPECT_EQ(portLogName("socket://pi:2000"), "QORFW-pi-2000.log");
+}
+
+// A server whose queue of connections is full: SYNs go unanswered.
+TEST_F(Ser2net, AServerThatDoesNotAnswerIsAnOpenErrorAfterFiveSeconds) {
+  int port = 0;
+  const int listener = listenOnLoopback(port);
+  std::vector<int> queued;
+  for (int i = 0; i < 4; ++i) {
+    queued.push_back(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons((uint16_t)port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    (void)!connect(queued.back(), (sockaddr*)&a, sizeof a);
+  }
+  const std::string name = "socket://127.0.0.1:" + std::to_string(port);
+  const ToolRun run = runTool({"-p", name, "--snd-nke"});
+  EXPECT_EQ(run.code, 3);
+  EXPECT_EQ(run.err, "mbus-fwupdate: no connection to " + name + " within 5 s\n");
+  EXPECT_TRUE(run.seconds > 4.8 && run.seconds < 7) << run.seconds;
+  for (int fd : queued) close(fd);
+  close(listener);
+}
+
+TEST_F(Ser2net, ARemotePortSendsEachFrameAtOnceWithNagleOff) {
+  int port = 0;
+  const int listener = listenOnLoopback(port);
+  const std::unique_ptr<SerialPort> serial = createSerialPort();
+  ASSERT_EQ(serial->open(("socket://127.0.0.1:" + std::to_string(port)).c_str(), 9600), SerialOpenResult::Ok);
+  int on = 0;
+  socklen_t size = sizeof on;
+  ASSERT_EQ(getsockopt((int)serial->waitHandle(), IPPROTO_TCP, TCP_NODELAY, &on, &size), 0);
+  EXPECT_NE(on, 0);
+  serial->close();
+  close(listener);
 }
 
 // A telnet server of our own: greets as ser2net does, then either refuses
