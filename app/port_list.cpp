@@ -44,8 +44,8 @@ void askForServerPort(FX::FXWindow* owner, FX::FXListBox* list, FX::FXRegistry& 
     return;
   const std::string name = text.trim().text();
   if (!isServerPort(name)) {
-    FX::FXMessageBox::error(owner, FX::MBOX_OK, "Brovanel Testtool", "%s is not rfc2217://HOST:PORT or socket://HOST:PORT",
-                            name.c_str());
+    FX::FXMessageBox::error(owner, FX::MBOX_OK, "Brovanel Testtool",
+                            "%s is not rfc2217://HOST:PORT or socket://HOST:PORT", name.c_str());
     return;
   }
   const FX::FXint before = list->getNumItems();

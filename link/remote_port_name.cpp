@@ -9,7 +9,9 @@ constexpr const char* RAW_PREFIX = "socket://";
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 bool isHex(char c) { return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
-bool isNameChar(char c) { return isDigit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '.' || c == '-' || c == '_'; }
+bool isNameChar(char c) {
+  return isDigit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '.' || c == '-' || c == '_';
+}
 
 // The host and port after the prefix; the length they take, 0 when malformed.
 size_t parseAddress(const char* text, RemoteAddress& address) {

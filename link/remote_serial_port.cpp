@@ -127,7 +127,8 @@ class RemoteSerialPort : public SerialPort {
       if (flushUnsent() == TcpIo::Closed || pull() == TcpIo::Closed) return SerialOpenResult::OpenFailed;
       const long left = deadline - nowMs();
       if (left <= 0) return SerialOpenResult::SettingsRefused;
-      if (session_.state() == ComPortState::Negotiating) socket_->waitReadable(left < WAIT_SLICE_MS ? (int)left : WAIT_SLICE_MS);
+      if (session_.state() == ComPortState::Negotiating)
+        socket_->waitReadable(left < WAIT_SLICE_MS ? (int)left : WAIT_SLICE_MS);
     }
     received_.clear();  // whatever the line carried before it was set up
     return session_.state() == ComPortState::Ready ? SerialOpenResult::Ok : SerialOpenResult::SettingsRefused;
