@@ -124,8 +124,8 @@ TEST(Rfc2217Session, AServerThatRefusesAnythingNeededEndsRefused) {
   }
   ScriptedServer silent;  // settings not sent before both sides agreed
   silent.client.start(2400, silent.sent);
-  EXPECT_EQ(silent.answer("FF FD 2C FF FD 00"), "");
-  EXPECT_EQ(silent.answer("FF FB 00").substr(0, 30), "FF FA 2C 01 00 00 09 60 FF F0 ");
+  EXPECT_EQ(silent.answer("FF FD 2C FF FB 00"), "");
+  EXPECT_EQ(silent.answer("FF FD 00").substr(0, 30), "FF FA 2C 01 00 00 09 60 FF F0 ");
 }
 
 // A serial server may drop what its line has received before each frame.
