@@ -54,12 +54,13 @@ MANWIDTH=200 man mbus-fwtool 2>/dev/null | grep -q -- "--user-folder" || { echo 
 mkdir "$out/files" && touch "$out/files/a.cfw" "$out/files/b.key" && cd "$out/files"
 expect() {  # words...: the completion of the last one, against $expected
   local got
-  got=$(MBUS_FWTOOL_PORTS=/tmp/mbus-completion-port bash "$here/complete-words.sh" "$@" | sort | tr '\n' ' ')
+  got=$(MBUS_FWTOOL_PORTS=/tmp/mbus-completion-port:rfc2217://pi:7001 bash "$here/complete-words.sh" "$@" | sort | tr '\n' ' ')
   [ "$got" = "$expected" ] || { echo "completing '$*': got '$got', expected '$expected'"; exit 1; }
 }
 expected="block encrypted simple " expect mbus-fwupdate --protocol ""
 expected="2400 9600 " expect mbus-fwupdate -b ""
 expected="/tmp/mbus-completion-port " expect mbus-fwupdate -p /tmp/mbus-completion-
+expected="7001 " expect mbus-fwupdate -p rfc2217://pi:
 expected="a.cfw " expect mbus-fwupdate -p x ""
 expected="a.cfw b.key " expect mbus-fwupdate --key-file ""
 expected="@b.key " expect mbus-fwupdate --decode @b
