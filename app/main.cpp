@@ -38,7 +38,7 @@ int main(int argc, char* argv[]) {
   // Where the log is, for a user who never chose that folder; red when it failed.
   if (inUserFolder)
     window->outputText((userFolderText(folder, userFolderPath()) + "\n").c_str(),
-                       folder == UserFolderResult::Entered ? 0 : STYLE_SENT);
+                       folder == UserFolderResult::Entered ? ConsoleStyle::Plain : STYLE_SENT);
   if (!logOpen) window->reportLogUnavailable(LOG_FILE);
   application.create();
   return application.run();

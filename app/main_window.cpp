@@ -4,6 +4,7 @@
 
 #include "app/about_box.h"
 #include "app/config_file.h"
+#include "app/front/answer_fields.h"
 #include "app/front/field_rules.h"
 #include "app/front/front_texts.h"
 #include "app/update_progress.h"
@@ -138,7 +139,7 @@ void DongleToolWindow::buildWidgets() {
   idNumberField = new FXTextField(matrix, fieldWidth(Field::IdNumber), NULL, 0, FIELD_OPTS, 0, 0, 0, 0, 0, 0, 0, 0);
   versionField = new FXTextField(matrix, fieldWidth(Field::Version), NULL, 0, FIELD_OPTS, 0, 0, 0, 0, 0, 0, 0, 0);
   deviceTypeField = new FXTextField(matrix, fieldWidth(Field::DeviceType), NULL, 0, FIELD_OPTS, 0, 0, 0, 0, 0, 0, 0, 0);
-  // Only the answer reception writes these.
+  // Only answers write these (showAnswer).
   manufacturerField->setEditable(FALSE);
   idNumberField->setEditable(FALSE);
   versionField->setEditable(FALSE);
@@ -392,15 +393,19 @@ long DongleToolWindow::onCmdDecodeRecords(FXObject*, FXSelector, void*) {
 
 long DongleToolWindow::onUpdDecodeRecords(FXObject* sender, FXSelector, void*) { return showCheck(sender, decodeRecords); }
 
-long DongleToolWindow::onPortInput(FXObject*, FXSelector, void*) {
+// Each answer into the fields, where the next firmware update reads it.
+void DongleToolWindow::receiveAndShowAnswers() {
   ToolContext ctx = context();
-  receiveAnswers(ctx);
+  for (const MeterAnswer& answer : receiveAnswers(ctx)) showAnswer(*this, answer);
+}
+
+long DongleToolWindow::onPortInput(FXObject*, FXSelector, void*) {
+  receiveAndShowAnswers();
   return 1;
 }
 
 long DongleToolWindow::onReceiveTimeout(FXObject*, FXSelector, void*) {
-  ToolContext ctx = context();
-  receiveAnswers(ctx);
+  receiveAndShowAnswers();
   getApp()->addTimeout(this, ID_RECEIVE_TIMER, RECEIVE_INTERVAL_MS);
   return 1;
 }

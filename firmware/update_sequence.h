@@ -45,7 +45,7 @@ class UpdateSequence {
   // means the send limit was reached); false unless the outcome is Raised.
   bool stop(WaitOutcome outcome, const std::string& step);
   // Ends a sequence whose every step was answered with its closing line.
-  void complete(const char* line, int style);
+  void complete(const char* line, ConsoleStyle style);
   // Tells the progress view which step runs; `done` counts finished blocks.
   void showStep(const std::string& step);
 
@@ -78,7 +78,7 @@ struct Protocol {
   bool (*dataPhase)(UpdateSequence& seq);
   void (*lastStepAnswered)(ToolContext& ctx);  // null when nothing moves on
   const char* closingLine;  // after the last step was answered
-  int closingStyle;
+  ConsoleStyle closingStyle;
 };
 
 UpdateOutcome runProtocol(ToolContext& ctx, const Protocol& protocol);

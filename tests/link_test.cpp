@@ -115,7 +115,7 @@ TEST(ReceivePoll, AnswersSetCounterAndIdentityAsFarAsTheyCarryThem) {
     VirtualLine line;
     line.port->queue(c.frame);
     resetReceiver();
-    receiveAnswers(line.ctx);
+    line.poll();
     EXPECT_EQ(answerReceived, 1);
     EXPECT_EQ(line.fields.fieldText(Field::Counter), c.counter);
     EXPECT_EQ(line.fields.fieldText(Field::IdNumber), c.id) << hex(c.frame);
@@ -134,7 +134,7 @@ TEST(ReceivePoll, DecodedRecordsFollowTheAnswerOnlyWhenAsked) {
     line.ctx.decodeRecords = on;
     line.port->queue(frame);
     resetReceiver();
-    receiveAnswers(line.ctx);
+    line.poll();
     const std::string& text = line.console.text();
     EXPECT_EQ(text.substr(text.rfind("0x16 \n") + 6),
               "Message counter found: 43\n" +
@@ -157,7 +157,7 @@ TEST(ReceivePoll, ARefusedProtectedAnswerNamesTheFailedCheckOnlyWhenRecordsAreOn
     line.port->queue(longFrame(vdongle::protectFromMeter(macRight ? shortHeader : header, {}, 5, id,
                                                          macRight ? communicationKey : otherKey)));
     resetReceiver();
-    receiveAnswers(line.ctx);
+    line.poll();
     const std::string& text = line.console.text();
     const std::string check = macRight ? "matches, but the decrypted area does not begin 2F 2F"
                                        : "does not match (key, identification or a changed byte)";

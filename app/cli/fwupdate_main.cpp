@@ -20,6 +20,7 @@
 #include "app/cli/port_runs.h"
 #include "app/cli/terminal_front.h"
 #include "app/config_file.h"
+#include "app/front/answer_fields.h"
 #include "app/front/front_texts.h"
 #include "commands/answer_wait.h"
 #include "commands/identity_fields.h"
@@ -40,6 +41,8 @@ struct Run {
   FILE* human;          // stdout, or stderr with --json
   JsonEvents* events;   // null without --json
   long long counter = -1;  // where the next update starts, once known
+  bool answered = false;   // an answer came since the last request went out
+  MeterAnswer lastAnswer{};  // the latest of them
 
   int done(const std::string& line) {
     if (counter >= 0) std::fprintf(human, "counter: %08llX\n", counter);
@@ -84,19 +87,26 @@ const char* protocolName(CliProtocol protocol) {
   return "simple";
 }
 
-// The answer's identity and counter as the window's answer reception set
-// them; an identity given as an option stays as given.
-void keepGivenIdentity(ToolContext& ctx, const CliOptions& options) {
-  for (int f = 0; f < (int)Field::Key; ++f)
-    if (options.given[f]) ctx.fields.setFieldText((Field)f, options.fields[f]);
+// Every answer into the fields as the window shows it, where the update
+// reads them; an identity given as an option stays as given.
+void receive(ToolContext& ctx, Run& run) {
+  bool keep[FIELD_COUNT] = {};
+  for (int f = 0; f < (int)Field::Key; ++f) keep[f] = run.options.given[f];
+  for (MeterAnswer& answer : receiveAnswers(ctx)) {
+    showAnswer(ctx.fields, answer, keep);
+    run.lastAnswer = std::move(answer);
+    run.answered = true;
+  }
 }
 
-WaitOutcome request(ToolContext& ctx, Run& run, LinkRequest kind, AnswerValues& answer) {
-  ctx.answer = &answer;
+// The last answer to the request, if one came.
+WaitOutcome request(ToolContext& ctx, Run& run, LinkRequest kind, MeterAnswer& answer, bool& answered) {
+  run.answered = false;
   const WaitOutcome outcome = requestAndWait(ctx, kind, REQUEST_BUDGET);
-  ctx.answer = nullptr;
-  if (answer.answered) {
-    run.counter = answer.counter;
+  answered = run.answered;
+  if (answered) {
+    answer = run.lastAnswer;
+    run.counter = answer.invocationCounter;
     if (run.events) run.events->answer(answer);
   }
   return outcome;
@@ -119,10 +129,10 @@ int runUpdate(ToolContext& ctx, Run& run) {
   setUpdateOption(UpdateOption::SimpleProtocol, options.protocol == CliProtocol::Simple);
   if (!options.given[(int)Field::Counter] && options.protocol == CliProtocol::Encrypted) {
     // A counter below one the dongle has seen would be refused as a replay.
-    AnswerValues answer;
-    const WaitOutcome outcome = request(ctx, run, LinkRequest::ReqUd2, answer);
+    MeterAnswer answer;
+    bool answered = false;
+    const WaitOutcome outcome = request(ctx, run, LinkRequest::ReqUd2, answer, answered);
     if (outcome != WaitOutcome::Raised) return waitFailure(run, outcome, "the dongle did not answer the counter request");
-    keepGivenIdentity(ctx, options);
   }
   const UpdateOutcome outcome = runFirmwareUpdate(ctx);
   run.counter = outcome.counter;
@@ -141,15 +151,16 @@ int runUpdate(ToolContext& ctx, Run& run) {
 // One request, its answer shown as the window's timer would show it.
 int runRequest(ToolContext& ctx, Run& run, TerminalConsole& console) {
   const CliOptions& options = run.options;
-  AnswerValues answer;
+  MeterAnswer answer;
+  bool answered = false;
   ctx.decodeRecords = options.command == CliCommand::ReqUd2;  // the answer's records after it
   console.echoTo(run.human);
-  const WaitOutcome outcome =
-      request(ctx, run, options.command == CliCommand::SndNke ? LinkRequest::SndNke : LinkRequest::ReqUd2, answer);
+  const WaitOutcome outcome = request(
+      ctx, run, options.command == CliCommand::SndNke ? LinkRequest::SndNke : LinkRequest::ReqUd2, answer, answered);
   console.echoTo(nullptr);
   std::fflush(run.human);
   if (outcome != WaitOutcome::Raised) return waitFailure(run, outcome, "no answer from the dongle within 5 s");
-  if (options.command == CliCommand::ReqUd2 && answer.answered) {
+  if (options.command == CliCommand::ReqUd2 && answered) {
     // Without an identity in the answer the one given still stands.
     const bool named = answer.identified && answer.manufacturer[0];
     std::fprintf(run.human, "manufacturer: %s\n", named ? answer.manufacturer : options.fields[0].c_str());
@@ -187,7 +198,7 @@ int runPort(const CliOptions& options) {
   readIdentityFields(fields);
   Connection link(createSerialPort(), out, fields);
   ToolContext* context = nullptr;
-  TerminalPump pump([&] { receiveAnswers(*context); });
+  TerminalPump pump([&] { receive(*context, run); });
   setUpdateOption(UpdateOption::FastAnswers, options.fast);
   link.keepLatencyLow(options.fast);
   // Asked at every 2 ms pass of a wait: cheap on both systems, and a Windows

@@ -2,6 +2,7 @@
 
 #include <fstream>
 
+#include "app/front/answer_fields.h"
 #include "commands/identity_fields.h"
 #include "commands/meter_answers.h"
 #include "firmware/firmware_image.h"
@@ -43,7 +44,11 @@ void VirtualLine::receive() {
   engine.takeDue(nowUs, due);
   if (!due.empty()) lastArrivalUs = nowUs;
   port->queue(due);
-  receiveAnswers(ctx);
+  poll();
+}
+
+void VirtualLine::poll() {
+  for (const MeterAnswer& answer : receiveAnswers(ctx)) showAnswer(fields, answer);
 }
 
 void VirtualLine::tick() {
