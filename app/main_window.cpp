@@ -3,7 +3,7 @@
 #include <cstdlib>
 
 #include "app/about_box.h"
-#include "app/config_file.h"
+#include "app/front/config_file.h"
 #include "app/front/answer_fields.h"
 #include "app/front/field_rules.h"
 #include "app/front/front_texts.h"
@@ -171,9 +171,7 @@ void DongleToolWindow::buildWidgets() {
 }
 
 void DongleToolWindow::fillFields() {
-  const std::vector<std::string> config(configLines, configLines + CONFIG_FIELD_COUNT);
-  for (int f = 0; f < FIELD_COUNT; ++f)
-    getField((Field)f)->setText(startFieldText((Field)f, configLoaded == 1 ? &config : nullptr).c_str());
+  for (int f = 0; f < FIELD_COUNT; ++f) getField((Field)f)->setText(startFieldText((Field)f, configFieldLines()).c_str());
 }
 
 void DongleToolWindow::buildMenus() {
@@ -272,7 +270,7 @@ void DongleToolWindow::setFieldText(Field field, const std::string& text) {
 void DongleToolWindow::setStatusText(const std::string& text) { statusLine->setNormalText(text.c_str()); }
 
 void DongleToolWindow::reportLogUnavailable(const char* path) {
-  output.outputFormat(STYLE_SENT, "Log file %s could not be created; output is shown in the console only.\n", path);
+  output.outputFormat(STYLE_SENT, "%s\n", logUnavailableText(path).c_str());
 }
 
 FXMenuRadio* DongleToolWindow::getFontRadio(int number) const {
@@ -437,7 +435,7 @@ long DongleToolWindow::onCmdOpenFirmware(FXObject*, FXSelector, void*) {
     case LoadResult::Loaded: return 1;
     case LoadResult::CannotOpen:
       FXMessageBox::error(this, MBOX_OK, "Error opening file", "Could not open file: %s", path.c_str());
-      output.outputText("Error opening firmware file.\n", STYLE_SENT);
+      output.outputText(IMAGE_NOT_OPENED_LINE, STYLE_SENT);
       return 0;
     case LoadResult::TooLarge: break;
   }
@@ -459,8 +457,8 @@ long DongleToolWindow::onCmdFirmwareUpdate(FXObject*, FXSelector, void*) {
     return 0;
   }
   if (result == UpdateResult::NotConnected) {
-    FXMessageBox::error(this, MBOX_OK, "Brovanel Testtool", "Serial Error\nSerial not connected.");
-    output.outputText("Serial not connected.\n", STYLE_SENT);
+    FXMessageBox::error(this, MBOX_OK, "Brovanel Testtool", "Serial Error\n%s", NOT_CONNECTED_TEXT);
+    output.outputText(NOT_CONNECTED_LINE, STYLE_SENT);
     return 0;
   }
   return 1;

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <string>
 
-#include "app/config_file.h"
+#include "app/front/config_file.h"
 #include "commands/identity_fields.h"
 #include "firmware/firmware_image.h"
 #include "interfaces/log_file.h"
@@ -59,12 +59,12 @@ void writeFile(const std::string& path, const std::string& text) { std::ofstream
 
 TEST(ConfigFile, LinesLoseTheirLastCharacterAndCrLfCountsAsOne) {
   writeFile("QORconfig.txt", "ABC\r\n01020304\n40\n03\nKEY\nx");
-  ASSERT_TRUE(readConfigFile("QORconfig.txt"));
+  ASSERT_EQ(readConfigFile("QORconfig.txt"), ConfigState::Read);
   const char* expected[] = {"ABC", "01020304", "40", "03", "KEY", "", ""};
   for (int i = 0; i < CONFIG_LINE_COUNT; ++i) EXPECT_STREQ(configLines[i], expected[i]) << i;
   ::unlink("QORconfig.txt");
   ::mkdir("QORconfig.txt", 0755);  // a directory of that name counts as absent
-  EXPECT_FALSE(readConfigFile("QORconfig.txt"));
+  EXPECT_EQ(readConfigFile("QORconfig.txt"), ConfigState::Absent);
   EXPECT_STREQ(configLines[0], "");
   ::rmdir("QORconfig.txt");
 }
@@ -84,13 +84,13 @@ TEST(FirmwareImage, LoadsUpToCapacityAndAFailedLoadUnloads) {
   unsigned long long size = 0;
   EXPECT_EQ(loadFirmwareFile("big.cfw", out, &size), LoadResult::TooLarge);
   EXPECT_EQ(size, FIRMWARE_CAPACITY + 1ull);
-  EXPECT_EQ(firmwareLoaded, 0);
+  EXPECT_EQ(firmwareLoaded, ImageState::Empty);
   EXPECT_EQ(firmwareImage[0], 0x01) << "the old image survives";
   ::mkdir("folder.cfw", 0755);
   // /proc/self/mem opens but gives EIO at its start.
   for (const char* bad : {"missing.cfw", "folder.cfw", "/proc/self/mem"}) {
     EXPECT_EQ(loadFirmwareFile(bad, out), LoadResult::CannotOpen) << bad;
-    EXPECT_EQ(firmwareLoaded, 0);
+    EXPECT_EQ(firmwareLoaded, ImageState::Empty);
     EXPECT_EQ(firmwareImage[0], 0x01) << "the old image survives";
   }
   ::rmdir("folder.cfw");

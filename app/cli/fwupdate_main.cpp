@@ -19,7 +19,7 @@
 #include "app/cli/json_events.h"
 #include "app/cli/port_runs.h"
 #include "app/cli/terminal_front.h"
-#include "app/config_file.h"
+#include "app/front/config_file.h"
 #include "app/front/answer_fields.h"
 #include "app/front/front_texts.h"
 #include "commands/answer_wait.h"
@@ -32,7 +32,6 @@
 
 namespace {
 
-const char* const CONFIG_FILE = "QORconfig.txt";
 constexpr int REQUEST_BUDGET = 2500;  // polls of 2 ms: 5 s at least
 
 // One port's run: where its human text goes, and its events with --json.
@@ -47,10 +46,11 @@ struct Run {
   int done(const std::string& line) {
     if (counter >= 0) std::fprintf(human, "counter: %08llX\n", counter);
     if (!line.empty()) std::fprintf(human, "%s\n", line.c_str());
-    if (events) events->result(EXIT_DONE, counter, line);
-    return EXIT_DONE;
+    if (events) events->result(exitCode(EXIT_DONE), counter, line);
+    return exitCode(EXIT_DONE);
   }
-  int fail(int code, const std::string& text) {
+  int fail(CliExit exit, const std::string& text) {
+    const int code = exitCode(exit);
     if (counter >= 0) std::fprintf(human, "counter: %08llX\n", counter);
     std::fprintf(stderr, "mbus-fwupdate: %s\n", text.c_str());
     if (events) events->result(code, counter, text);
@@ -144,7 +144,7 @@ int runUpdate(ToolContext& ctx, Run& run) {
     case UpdateResult::PortLost: return run.fail(EXIT_PORT, outcome.line);
     case UpdateResult::NotConnected: break;
   }
-  ctx.out.outputText("Serial not connected.\n", STYLE_SENT);
+  ctx.out.outputText(NOT_CONNECTED_LINE, STYLE_SENT);
   return run.fail(EXIT_PORT, "serial not connected");
 }
 
@@ -187,8 +187,7 @@ int runPort(const CliOptions& options) {
     if (!imageProblem.empty()) return run.fail(EXIT_IMAGE, imageProblem);
   }
   if (!openLogFile(options.logPath.c_str()))
-    std::fprintf(stderr, "mbus-fwupdate: Log file %s could not be created; output is shown in the console only.\n",
-                 options.logPath.c_str());
+    std::fprintf(stderr, "mbus-fwupdate: %s\n", logUnavailableText(options.logPath).c_str());
   TerminalConsole console;
   Output out(&console);
   FieldTexts fields;
@@ -209,14 +208,14 @@ int runPort(const CliOptions& options) {
   ToolContext ctx{out, fields, link, pump, &progress};
   context = &ctx;
 
-  int code = EXIT_DONE;
+  int code = exitCode(EXIT_DONE);
   unsigned long long size = 0;
   const LoadResult loaded =
       options.command == CliCommand::Update ? loadFirmwareFile(options.image.c_str(), out, &size) : LoadResult::Loaded;
   if (loaded == LoadResult::TooLarge) {
     code = run.fail(EXIT_IMAGE, imageTooLargeText(options.image, size));
   } else if (loaded == LoadResult::CannotOpen) {
-    out.outputText("Error opening firmware file.\n", STYLE_SENT);
+    out.outputText(IMAGE_NOT_OPENED_LINE, STYLE_SENT);
     code = run.fail(EXIT_IMAGE, "cannot read " + options.image);
   } else if (const SerialOpenResult opened = link.connect(options.port, options.baudIndex);
              opened != SerialOpenResult::Ok) {
@@ -245,29 +244,27 @@ int main(int argc, char* argv[]) {
 #ifdef _WIN32
   const Utf8Console utf8;
 #endif
-  std::vector<std::string> config;
-  if (readConfigFile(CONFIG_FILE))
-    for (int i = 0; i < CONFIG_LINE_COUNT; ++i) config.push_back(configLines[i]);
+  readConfigFile(CONFIG_FILE_NAME);
   CliSources sources;
-  sources.config = configLoaded ? &config : nullptr;
+  sources.config = configFieldLines();
   sources.keyVariable = std::getenv("MBUS_KEY");
   sources.readFile = readWholeFile;
   const std::vector<std::string> args(argv + 1, argv + argc);
   CliOptions options;
   std::string error;
-  if (!parseCommandLine(args, sources, options, error)) {
+  if (parseCommandLine(args, sources, options, error) == CliParse::Refused) {
     std::fprintf(stderr, "mbus-fwupdate: %s (see --help)\n", error.c_str());
-    return EXIT_USAGE;
+    return exitCode(EXIT_USAGE);
   }
   if (options.command == CliCommand::Help) {
     std::printf("%s", cliUsage().c_str());
-    return EXIT_DONE;
+    return exitCode(EXIT_DONE);
   }
   if (options.command == CliCommand::Decode) {
     const DecodeRun decoded = decodeFrameCommand(options);
     std::fputs(decoded.out.c_str(), stdout);
     std::fputs(decoded.err.c_str(), stderr);
-    return decoded.exit;
+    return exitCode(decoded.exit);
   }
   installStopHandlers();
   if (options.ports.size() > 1) return runPorts(ownProgramPath(argv[0]), args, options);

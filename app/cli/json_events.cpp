@@ -8,8 +8,6 @@
 
 namespace {
 
-std::string hex(unsigned long long value, int digits) { return hexNumber(value, digits); }
-
 const char* decryptName(Verification verification) {
   switch (verification) {
     case Verification::Ok: return "ok";
@@ -55,13 +53,13 @@ void JsonEvents::progress(unsigned done, unsigned total) {
 }
 
 void JsonEvents::answer(const MeterAnswer& answer) {
-  nlohmann::json event = {{"event", "answer"}, {"port", port_}, {"counter", hex(answer.invocationCounter, 8)},
+  nlohmann::json event = {{"event", "answer"}, {"port", port_}, {"counter", hexNumber(answer.invocationCounter, 8)},
                           {"decrypt", decryptName(answer.verification)}};
   if (answer.identified) {
     event["manufacturer"] = answer.manufacturer;
-    event["id"] = hex(answer.idNumber, 8);
-    event["version"] = hex(answer.version, 2);
-    event["device_type"] = hex(answer.deviceType, 2);
+    event["id"] = hexNumber(answer.idNumber, 8);
+    event["version"] = hexNumber(answer.version, 2);
+    event["device_type"] = hexNumber(answer.deviceType, 2);
   }
   if (answer.verification == Verification::Error && answer.decryptCheck != DecryptResult::Ok)
     event["decrypt_check"] = decryptCheckName(answer.decryptCheck);
@@ -73,6 +71,6 @@ void JsonEvents::answer(const MeterAnswer& answer) {
 void JsonEvents::result(int exit, long long counter, const std::string& message) {
   nlohmann::json event = {{"event", "result"}, {"port", port_}, {"exit", exit}, {"seconds", seconds()},
                           {"message", message}};
-  event["counter"] = counter >= 0 ? nlohmann::json(hex((unsigned long long)counter, 8)) : nlohmann::json(nullptr);
+  event["counter"] = counter >= 0 ? nlohmann::json(hexNumber((unsigned long long)counter, 8)) : nlohmann::json(nullptr);
   emit(out_, event);
 }
