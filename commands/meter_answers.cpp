@@ -1,6 +1,5 @@
 #include "commands/meter_answers.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "commands/identity_fields.h"
