@@ -114,8 +114,9 @@ TEST(ReceivePoll, AnswersSetCounterAndIdentityAsFarAsTheyCarryThem) {
        "0x9D 0x2F 0x4A 0x68 \n\nDecrypt Error.\n"},
       {"protected answer too short to read", longFrame(Bytes{0x90, 0x0F, 0x00, 0x2C}), "00000001", "01020304",
        "Protected answer too short.\nDecrypt Error.\n"},
-      {"protected answer whose identity would reach the checksum", longFrame(Bytes(25, 0x90)), "00000001",
-       "01020304", "Protected answer too short.\nDecrypt Error.\n"},
+      // AFLL 0F: the identity would end on the checksum, one byte past the part.
+      {"protected answer whose identity would reach the checksum", longFrame(withByte(Bytes(25, 0x90), 1, 0x0F)),
+       "00000001", "01020304", "Protected answer too short.\nDecrypt Error.\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
