@@ -4,9 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <fstream>
 #include <string>
 
+#include "app/front/answer_fields.h"
 #include "app/front/config_file.h"
 #include "commands/identity_fields.h"
 #include "firmware/firmware_image.h"
@@ -55,6 +57,41 @@ TEST(IdentityFields, FieldsFillTheStoresInTelegramOrder) {
   EXPECT_EQ(invocationCounter, 0u);
 }
 
+// An answer into the fields as the window shows it; the command line keeps
+// the identity it was given.
+TEST(AnswerFields, AnAnswerFillsWhatItCarriesAndAGivenFieldStays) {
+  const struct {
+    const char* name;
+    bool keepId, letters, moved;
+    const char *manufacturer, *id, *counter;
+  } cases[] = {
+      {"every field", false, true, true, "ABC", "12345678", "0000002B"},
+      {"the id given stays", true, true, true, "ABC", "01020304", "0000002B"},
+      {"a code without letters leaves the last ones", false, false, true, "BRV", "12345678", "0000002B"},
+      {"a counter the answer did not move stays", false, true, false, "ABC", "12345678", "00000001"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FieldTexts fields;
+    for (int f = 0; f < FIELD_COUNT; ++f) fields.setFieldText((Field)f, fieldRule((Field)f).defaultText);
+    MeterAnswer answer;
+    answer.identified = true;
+    std::strcpy(answer.manufacturer, c.letters ? "ABC" : "");
+    answer.idNumber = 0x12345678;
+    answer.version = 0x41;
+    answer.deviceType = 0x07;
+    answer.counterMoved = c.moved;
+    answer.invocationCounter = 0x2B;
+    bool keep[FIELD_COUNT] = {};
+    keep[(int)Field::IdNumber] = c.keepId;
+    showAnswer(fields, answer, keep);
+    EXPECT_EQ(fields.fieldText(Field::Manufacturer), c.manufacturer);
+    EXPECT_EQ(fields.fieldText(Field::IdNumber), c.id);
+    EXPECT_EQ(fields.fieldText(Field::Version) + fields.fieldText(Field::DeviceType), "4107");
+    EXPECT_EQ(fields.fieldText(Field::Counter), c.counter);
+  }
+}
+
 void writeFile(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
 TEST(ConfigFile, LinesLoseTheirLastCharacterAndCrLfCountsAsOne) {
@@ -62,10 +99,14 @@ TEST(ConfigFile, LinesLoseTheirLastCharacterAndCrLfCountsAsOne) {
   ASSERT_EQ(readConfigFile("QORconfig.txt"), ConfigState::Read);
   const char* expected[] = {"ABC", "01020304", "40", "03", "KEY", "", ""};
   for (int i = 0; i < CONFIG_LINE_COUNT; ++i) EXPECT_STREQ(configLines[i], expected[i]) << i;
+  // The fields take the first five; the counter never comes from the file.
+  ASSERT_NE(configFieldLines(), nullptr);
+  EXPECT_EQ(*configFieldLines(), (std::vector<std::string>{"ABC", "01020304", "40", "03", "KEY"}));
   ::unlink("QORconfig.txt");
   ::mkdir("QORconfig.txt", 0755);  // a directory of that name counts as absent
   EXPECT_EQ(readConfigFile("QORconfig.txt"), ConfigState::Absent);
   EXPECT_STREQ(configLines[0], "");
+  EXPECT_EQ(configFieldLines(), nullptr);
   ::rmdir("QORconfig.txt");
 }
 
