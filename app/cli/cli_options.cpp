@@ -3,6 +3,9 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 
+#include "app/front/config_file.h"
+#include "app/front/front_texts.h"
+
 namespace {
 
 // What CLI11 collects, before our own checks give it meaning.
@@ -58,7 +61,7 @@ std::string parseError(const CLI::ParseError& e) {
 
 }  // namespace
 
-bool parseCommandLine(const std::vector<std::string>& args, const CliSources& sources, CliOptions& options,
+CliParse parseCommandLine(const std::vector<std::string>& args, const CliSources& sources, CliOptions& options,
                       std::string& error) {
   options = CliOptions();
   CLI::App app("mbus-fwupdate");
@@ -68,27 +71,27 @@ bool parseCommandLine(const std::vector<std::string>& args, const CliSources& so
   try {
     app.parse(reversed);
   } catch (const CLI::ParseError& e) {
-    return error = parseError(e), false;
+    return error = parseError(e), CliParse::Refused;
   }
   if (raw.help || raw.version) {
     options.command = raw.help ? CliCommand::Help : CliCommand::Version;
-    return true;
+    return CliParse::Ok;
   }
   for (const std::string& extra : app.remaining())
-    if (extra.size() > 1 && extra[0] == '-') return error = "unknown option " + extra, false;
+    if (extra.size() > 1 && extra[0] == '-') return error = "unknown option " + extra, CliParse::Refused;
   if (raw.listPorts) {
     options.command = CliCommand::ListPorts;
-    return true;
+    return CliParse::Ok;
   }
 
   const bool decode = app.count("--decode") > 0;
-  if (raw.reqUd2 + raw.sndNke + decode > 1) return error = "--req-ud2, --snd-nke and --decode exclude each other", false;
+  if (raw.reqUd2 + raw.sndNke + decode > 1) return error = "--req-ud2, --snd-nke and --decode exclude each other", CliParse::Refused;
   options.command = raw.reqUd2 ? CliCommand::ReqUd2 : raw.sndNke ? CliCommand::SndNke : decode ? CliCommand::Decode
                                                                                             : CliCommand::Update;
   options.frame = raw.decode;
   if (!raw.decode.empty() && raw.decode[0] == '@' &&
       (!sources.readFile || !sources.readFile(raw.decode.substr(1), options.frame)))
-    return error = "--decode " + raw.decode + ": cannot read it", false;
+    return error = "--decode " + raw.decode + ": cannot read it", CliParse::Refused;
   options.quiet = raw.quiet;
   options.fast = raw.fast;
   options.json = raw.json;
@@ -98,49 +101,49 @@ bool parseCommandLine(const std::vector<std::string>& args, const CliSources& so
   }
   options.keyFile = raw.keyFile;
   for (const std::string& port : raw.ports) {
-    if (port.empty()) return error = "--port needs a value", false;
-    if (std::count(options.ports.begin(), options.ports.end(), port)) return error = "port " + port + " given twice", false;
+    if (port.empty()) return error = "--port needs a value", CliParse::Refused;
+    if (std::count(options.ports.begin(), options.ports.end(), port)) return error = "port " + port + " given twice", CliParse::Refused;
     options.ports.push_back(port);
   }
   if (app.count("--baud")) {
-    if (raw.baud != "2400" && raw.baud != "9600") return error = "--baud must be 2400 or 9600", false;
+    if (raw.baud != "2400" && raw.baud != "9600") return error = "--baud must be 2400 or 9600", CliParse::Refused;
     options.baudIndex = raw.baud == "2400" ? 0 : 1;
   }
   if (app.count("--protocol")) {
     if (raw.protocol == "encrypted") options.protocol = CliProtocol::Encrypted;
     else if (raw.protocol == "block") options.protocol = CliProtocol::Block;
     else if (raw.protocol == "simple") options.protocol = CliProtocol::Simple;
-    else return error = "--protocol must be encrypted, block or simple", false;
+    else return error = "--protocol must be encrypted, block or simple", CliParse::Refused;
   }
   const bool logGiven = app.count("--log") > 0;
   if (logGiven) options.logPath = raw.log;
 
   const std::vector<std::string>& images = raw.images;
-  if (decode && !options.ports.empty()) return error = "--decode opens no port", false;
-  if (decode && !images.empty()) return error = "--decode takes no image: " + images[0], false;
-  if (options.ports.empty() && !decode) return error = "--port is required", false;
+  if (decode && !options.ports.empty()) return error = "--decode opens no port", CliParse::Refused;
+  if (decode && !images.empty()) return error = "--decode takes no image: " + images[0], CliParse::Refused;
+  if (options.ports.empty() && !decode) return error = "--port is required", CliParse::Refused;
   if (!options.ports.empty()) options.port = options.ports[0];
   if (options.ports.size() > 1 && options.command != CliCommand::Update)
-    return error = "a request goes to one port at a time", false;
+    return error = "a request goes to one port at a time", CliParse::Refused;
   if (options.ports.size() > 1 && logGiven)
-    return error = "--log names one file; with several ports each gets QORFW-<port>.log", false;
-  if (options.logPath.empty()) return error = "--log needs a file name", false;
-  if (options.command == CliCommand::Update && images.empty()) return error = "no firmware image given", false;
+    return error = "--log names one file; with several ports each gets QORFW-<port>.log", CliParse::Refused;
+  if (options.logPath.empty()) return error = "--log needs a file name", CliParse::Refused;
+  if (options.command == CliCommand::Update && images.empty()) return error = "no firmware image given", CliParse::Refused;
   if (options.command != CliCommand::Update && !images.empty())
-    return error = "a request takes no image: " + images[0], false;
-  if (images.size() > 1) return error = "one image at a time: " + images[1], false;
+    return error = "a request takes no image: " + images[0], CliParse::Refused;
+  if (images.size() > 1) return error = "one image at a time: " + images[1], CliParse::Refused;
   if (!images.empty()) options.image = images[0];
-  return decode || resolveFields(sources, options, error);
+  return decode ? CliParse::Ok : resolveFields(sources, options, error);
 }
 
-bool resolveFields(const CliSources& sources, CliOptions& options, std::string& error, bool keyAndId) {
+CliParse resolveFields(const CliSources& sources, CliOptions& options, std::string& error, bool keyAndId) {
   bool* given = options.given;
   const int key = (int)Field::Key;
   std::string keySource;  // how a refused key is named
   if (!given[key] && !options.keyFile.empty()) {
     std::string text;
     if (!sources.readFile || !sources.readFile(options.keyFile, text))
-      return error = "--key-file " + options.keyFile + ": cannot read it", false;
+      return error = "--key-file " + options.keyFile + ": cannot read it", CliParse::Refused;
     options.fields[key] = firstLine(text);
     given[key] = true;
     keySource = "--key-file " + options.keyFile + ":";
@@ -157,12 +160,12 @@ bool resolveFields(const CliSources& sources, CliOptions& options, std::string& 
     if (checkFieldText(field, options.fields[f]) == FieldCheck::Ok) continue;
     // The key itself is never repeated in the message.
     if (config)
-      error = "QORconfig.txt line " + std::to_string(f + 1) + ": " + fieldRule(field).name + " " + fieldRuleText(field);
+      error = std::string(CONFIG_FILE_NAME) + " line " + std::to_string(f + 1) + ": " + fieldRule(field).name + " " + fieldRuleText(field);
     else
       error = (f == key && !keySource.empty() ? keySource : fieldRule(field).option) + std::string(" ") + fieldRuleText(field);
-    return false;
+    return CliParse::Refused;
   }
-  return true;
+  return CliParse::Ok;
 }
 
 std::vector<std::string> cliOptionNames() {
@@ -178,6 +181,9 @@ std::vector<std::string> cliOptionNames() {
 }
 
 std::string cliUsage() {
+  // The defaults as the fields' rules hold them, the file names as their owners do.
+  auto start = [](Field f) { return std::string(fieldRule(f).defaultText); };
+  const std::string config = CONFIG_FILE_NAME, log = LOG_FILE_NAME;
   return "Usage: mbus-fwupdate -p PORT [options] IMAGE.cfw\n"
          "  or:  mbus-fwupdate -p PORT --req-ud2 [options]\n"
          "  or:  mbus-fwupdate -p PORT --snd-nke [options]\n"
@@ -195,11 +201,11 @@ std::string cliUsage() {
          "  -b, --baud 2400|9600    line speed (9600)\n"
          "  --protocol encrypted|block|simple\n"
          "                          update protocol (encrypted)\n"
-         "  --manufacturer ABC      meter manufacturer, 3 capital letters (BRV)\n"
-         "  --id HEX8               meter identification number (01020304)\n"
-         "  --meter-version HEX2    meter version (40)\n"
-         "  --device-type HEX2      meter device type (03); these four default to\n"
-         "                          QORconfig.txt in this folder when present, else to\n"
+         "  --manufacturer ABC      meter manufacturer, 3 capital letters (" + start(Field::Manufacturer) + ")\n"
+         "  --id HEX8               meter identification number (" + start(Field::IdNumber) + ")\n"
+         "  --meter-version HEX2    meter version (" + start(Field::Version) + ")\n"
+         "  --device-type HEX2      meter device type (" + start(Field::DeviceType) + "); these four default to\n"
+         "                          " + config + " in this folder when present, else to\n"
          "                          the values shown\n"
          "  --counter HEX8          first invocation counter of an encrypted update;\n"
          "                          without it the update starts with REQ_UD2 and takes\n"
@@ -209,9 +215,9 @@ std::string cliUsage() {
          "                          line; else from the environment, MBUS_KEY=HEX32\n"
          "  --key HEX32             the same on the command line, where every user of\n"
          "                          this machine can read it (ps) while the update runs;\n"
-         "                          without any of them: QORconfig.txt line 5, else\n"
-         "                          5A17C3E90B4D62F8A1C07E3B9D2F4A68\n"
-         "  --log FILE              log of the session (QORFW.log)\n"
+         "                          without any of them: " + config + " line 5, else\n"
+         "                          " + start(Field::Key) + "\n"
+         "  --log FILE              log of the session (" + log + ")\n"
          "  --fast                  fast answers: read each answer as it arrives\n"
          "  --json                  one JSON object per event on stdout (start, step,\n"
          "                          progress, answer, result: see the manual page);\n"

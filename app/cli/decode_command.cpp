@@ -49,7 +49,7 @@ void openProtected(std::vector<uint8_t>& frame, const CliSources& sources, CliOp
   d.protectedFrame = true;
   const Answer answer = decodeAnswer(frame.data(), (uint16_t)frame.size());
   if (!answer.protectedPart) return void(d.error = "the protected frame is too short for its header");
-  if (!resolveFields(sources, options, d.error, true)) return void(d.usage = true);
+  if (resolveFields(sources, options, d.error, true) == CliParse::Refused) return void(d.usage = true);
   uint8_t key[16], id[4], given[4];
   parseHex(options.fields[(int)Field::Key].c_str(), key, 16);
   std::memcpy(id, answer.identity, 4);  // LSB first, as sent

@@ -6,12 +6,12 @@
 #include "app/cli/cli_options.h"
 
 struct DecodeRun {
-  int exit = EXIT_DONE;  // EXIT_NOT_DECODED: no valid long frame, or a protected one that does not verify;
-                         // EXIT_USAGE: the key or --id it needs was refused
+  CliExit exit = EXIT_DONE;  // EXIT_NOT_DECODED: no valid long frame, or a protected one that does not verify;
+                             // EXIT_USAGE: the key or --id it needs was refused
   std::string out;       // the header and records, or one JSON object
   std::string err;       // why it was not decoded
 };
 
 // options.frame holds the text; the key and, when given, --id open a protected
 // frame, resolved from the options and sources only for such a frame.
-DecodeRun decodeFrameCommand(const CliOptions& options, const CliSources& sources);
+[[nodiscard]] DecodeRun decodeFrameCommand(const CliOptions& options, const CliSources& sources);

@@ -20,7 +20,8 @@
 #include "app/cli/port_runs.h"
 #include "app/cli/terminal_front.h"
 #include "app/cli/wait_notice.h"
-#include "app/config_file.h"
+#include "app/front/answer_fields.h"
+#include "app/front/config_file.h"
 #include "app/front/front_texts.h"
 #include "app/front/program_flags.h"
 #include "commands/answer_wait.h"
@@ -34,7 +35,6 @@
 
 namespace {
 
-const char* const CONFIG_FILE = "QORconfig.txt";
 constexpr int REQUEST_BUDGET = 2500;  // polls of 2 ms: 5 s at least
 
 // One port's run: where its human text goes, and its events with --json.
@@ -43,6 +43,8 @@ struct Run {
   FILE* human;          // stdout, or stderr with --json
   JsonEvents* events;   // null without --json
   long long counter = -1;  // where the next update starts, once known
+  bool answered = false;   // an answer came since the last request went out
+  MeterAnswer lastAnswer{};  // the latest of them
 
   // The counter told once, as the next run's --counter takes it.
   void tellCounter() {
@@ -52,10 +54,11 @@ struct Run {
   int done(const std::string& summary, bool shown = true) {
     tellCounter();
     if (shown) std::fprintf(human, "%s\n", summary.c_str());
-    if (events) events->result(EXIT_DONE, counter, summary);
-    return EXIT_DONE;
+    if (events) events->result(exitCode(EXIT_DONE), counter, summary);
+    return exitCode(EXIT_DONE);
   }
-  int fail(int code, const std::string& text) {
+  int fail(CliExit exit, const std::string& text) {
+    const int code = exitCode(exit);
     tellCounter();
     std::fprintf(stderr, "mbus-fwupdate: %s\n", text.c_str());
     if (events) events->result(code, counter, text);
@@ -92,19 +95,26 @@ const char* protocolName(CliProtocol protocol) {
   return "simple";
 }
 
-// The answer's identity and counter as the window's answer reception set
-// them; an identity given as an option stays as given.
-void keepGivenIdentity(ToolContext& ctx, const CliOptions& options) {
-  for (int f = 0; f < (int)Field::Key; ++f)
-    if (options.given[f]) ctx.fields.setFieldText((Field)f, options.fields[f]);
+// Every answer into the fields as the window shows it, where the update
+// reads them; an identity given as an option stays as given.
+void receive(ToolContext& ctx, Run& run) {
+  bool keep[FIELD_COUNT] = {};
+  for (int f = 0; f < (int)Field::Key; ++f) keep[f] = run.options.given[f];
+  for (MeterAnswer& answer : receiveAnswers(ctx)) {
+    showAnswer(ctx.fields, answer, keep);
+    run.lastAnswer = std::move(answer);
+    run.answered = true;
+  }
 }
 
-WaitOutcome request(ToolContext& ctx, Run& run, LinkRequest kind, AnswerValues& answer) {
-  ctx.answer = &answer;
+// The last answer to the request, if one came.
+WaitOutcome request(ToolContext& ctx, Run& run, LinkRequest kind, MeterAnswer& answer, bool& answered) {
+  run.answered = false;
   const WaitOutcome outcome = requestAndWait(ctx, kind, REQUEST_BUDGET);
-  ctx.answer = nullptr;
-  if (answer.answered) {
-    run.counter = answer.counter;
+  answered = run.answered;
+  if (answered) {
+    answer = run.lastAnswer;
+    run.counter = answer.invocationCounter;
     if (run.events) run.events->answer(answer);
   }
   return outcome;
@@ -127,10 +137,10 @@ int runUpdate(ToolContext& ctx, Run& run) {
   setUpdateOption(UpdateOption::SimpleProtocol, options.protocol == CliProtocol::Simple);
   if (!options.given[(int)Field::Counter] && options.protocol == CliProtocol::Encrypted) {
     // A counter below one the dongle has seen would be refused as a replay.
-    AnswerValues answer;
-    const WaitOutcome outcome = request(ctx, run, LinkRequest::ReqUd2, answer);
+    MeterAnswer answer;
+    bool answered = false;
+    const WaitOutcome outcome = request(ctx, run, LinkRequest::ReqUd2, answer, answered);
     if (outcome != WaitOutcome::Raised) return waitFailure(run, outcome, "the dongle did not answer the counter request");
-    keepGivenIdentity(ctx, options);
   }
   const UpdateOutcome outcome = runFirmwareUpdate(ctx);
   // Only the encrypted protocol sends a counter; another's would replay as the next --counter.
@@ -146,22 +156,23 @@ int runUpdate(ToolContext& ctx, Run& run) {
     case UpdateResult::PortLost: return run.fail(EXIT_PORT, outcome.line);
     case UpdateResult::NotConnected: break;
   }
-  ctx.out.outputText("Serial not connected.\n", STYLE_SENT);
+  ctx.out.outputText(NOT_CONNECTED_LINE, STYLE_SENT);
   return run.fail(EXIT_PORT, "serial not connected");
 }
 
 // One request, its answer shown as the window's timer would show it.
 int runRequest(ToolContext& ctx, Run& run, TerminalConsole& console) {
   const CliOptions& options = run.options;
-  AnswerValues answer;
+  MeterAnswer answer;
+  bool answered = false;
   ctx.decodeRecords = options.command == CliCommand::ReqUd2;  // the answer's records after it
   console.echoTo(run.human);
-  const WaitOutcome outcome =
-      request(ctx, run, options.command == CliCommand::SndNke ? LinkRequest::SndNke : LinkRequest::ReqUd2, answer);
+  const WaitOutcome outcome = request(
+      ctx, run, options.command == CliCommand::SndNke ? LinkRequest::SndNke : LinkRequest::ReqUd2, answer, answered);
   console.echoTo(nullptr);
   std::fflush(run.human);
   if (outcome != WaitOutcome::Raised) return waitFailure(run, outcome, "no answer from the dongle within 5 s");
-  if (options.command == CliCommand::ReqUd2 && answer.answered) {
+  if (options.command == CliCommand::ReqUd2 && answered) {
     // Without an identity in the answer the one given still stands.
     const bool named = answer.identified && answer.manufacturer[0];
     std::fprintf(run.human, "manufacturer: %s\n", named ? answer.manufacturer : options.fields[0].c_str());
@@ -189,8 +200,7 @@ int runPort(const CliOptions& options) {
     if (!imageProblem.empty()) return run.fail(EXIT_IMAGE, imageProblem);
   }
   if (!openLogFile(options.logPath.c_str()))
-    std::fprintf(stderr, "mbus-fwupdate: Log file %s could not be created; output is shown in the console only.\n",
-                 options.logPath.c_str());
+    std::fprintf(stderr, "mbus-fwupdate: %s\n", logUnavailableText(options.logPath).c_str());
   TerminalConsole console;
   Output out(&console);
   FieldTexts fields;
@@ -202,7 +212,7 @@ int runPort(const CliOptions& options) {
   ToolContext* context = nullptr;
   WaitNotice* waiting = nullptr;
   TerminalPump pump([&] {
-    receiveAnswers(*context);
+    receive(*context, run);
     waiting->tick();
   });
   setUpdateOption(UpdateOption::FastAnswers, options.fast);
@@ -218,14 +228,14 @@ int runPort(const CliOptions& options) {
   context = &ctx;
   waiting = &notice;
 
-  int code = EXIT_DONE;
+  int code = exitCode(EXIT_DONE);
   unsigned long long size = 0;
   const LoadResult loaded =
       options.command == CliCommand::Update ? loadFirmwareFile(options.image.c_str(), out, &size) : LoadResult::Loaded;
   if (loaded == LoadResult::TooLarge) {
     code = run.fail(EXIT_IMAGE, imageTooLargeText(options.image, size));
   } else if (loaded == LoadResult::CannotOpen) {
-    out.outputText("Error opening firmware file.\n", STYLE_SENT);
+    out.outputText(IMAGE_NOT_OPENED_LINE, STYLE_SENT);
     code = run.fail(EXIT_IMAGE, "cannot read " + options.image);
   } else if (const SerialOpenResult opened = link.connect(options.port, options.baudIndex);
              opened != SerialOpenResult::Ok) {
@@ -257,41 +267,39 @@ int main(int argc, char* argv[]) {
   const std::vector<std::string> args(argv + 1, argv + argc);
   if (args.empty()) {  // nothing asked: what could be
     std::fputs(cliUsage().c_str(), stderr);
-    return EXIT_USAGE;
+    return exitCode(EXIT_USAGE);
   }
   // QORconfig.txt is read once, when a field first needs it.
-  std::vector<std::string> config;
   bool configRead = false;
   CliSources sources;
-  sources.config = [&]() -> const std::vector<std::string>* {
-    if (!configRead && readConfigFile(CONFIG_FILE))
-      for (int i = 0; i < CONFIG_LINE_COUNT; ++i) config.push_back(configLines[i]);
+  sources.config = [&configRead] {
+    if (!configRead) (void)readConfigFile(CONFIG_FILE_NAME);
     configRead = true;
-    return configLoaded ? &config : nullptr;
+    return configFieldLines();
   };
   sources.keyVariable = std::getenv("MBUS_KEY");
   sources.readFile = readWholeFile;
   CliOptions options;
   std::string error;
-  if (!parseCommandLine(args, sources, options, error)) {
+  if (parseCommandLine(args, sources, options, error) == CliParse::Refused) {
     std::fprintf(stderr, "mbus-fwupdate: %s (see --help)\n", error.c_str());
-    return EXIT_USAGE;
+    return exitCode(EXIT_USAGE);
   }
   if (options.command == CliCommand::Help || options.command == CliCommand::Version) {
     std::printf("%s", options.command == CliCommand::Help ? cliUsage().c_str()
                                                           : (versionLine("mbus-fwupdate") + "\n").c_str());
-    return EXIT_DONE;
+    return exitCode(EXIT_DONE);
   }
   if (options.command == CliCommand::ListPorts) {
     enumerateComPorts();
     for (int i = 0; i < comPortCount; ++i) std::printf("%s\n", comPortNames[i]);
-    return EXIT_DONE;
+    return exitCode(EXIT_DONE);
   }
   if (options.command == CliCommand::Decode) {
     const DecodeRun decoded = decodeFrameCommand(options, sources);
     std::fputs(decoded.out.c_str(), stdout);
     std::fputs(decoded.err.c_str(), stderr);
-    return decoded.exit;
+    return exitCode(decoded.exit);
   }
   installStopHandlers();
   if (options.ports.size() > 1) return runPorts(ownProgramPath(argv[0]), args, options);

@@ -81,7 +81,7 @@ TEST(CliOptions, EveryValueIsCheckedAndEveryFieldHasItsSource) {
     std::string error;
     sources.config = [&] { return c.withConfig ? &config : nullptr; };
     sources.keyVariable = c.withConfig == 2 ? ones.c_str() : nullptr;
-    std::string got = parseCommandLine(args, sources, o, error) ? "" : error;
+    std::string got = parseCommandLine(args, sources, o, error) == CliParse::Ok ? "" : error;
     if (error.empty() && o.command >= CliCommand::Help)
       got = o.command == CliCommand::Help ? "help" : "version";
     else if (error.empty())
