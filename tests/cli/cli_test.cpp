@@ -216,7 +216,6 @@ TEST_F(FwUpdate, EveryProtocolDeliversTheWholeImage) {
     EXPECT_TRUE(has(lastLine(log), protocol == "simple" ? ">>> Upgrade process finished." : "please reselect Dongle"));
     EXPECT_EQ(lastLine(run.out), "firmware sent: the dongle is now reprogramming itself; when it is back, check it "
                                  "with mbus-fwupdate -p port --req-ud2") << protocol;
-    EXPECT_FALSE(has(run.out, ">>>")) << run.out;
     const size_t at = run.out.find("--counter ");  // the printed counter starts the next run
     ASSERT_EQ(at == std::string::npos, protocol != "encrypted") << "only the encrypted protocol sends one: " << run.out;
     if (protocol != "encrypted") continue;
