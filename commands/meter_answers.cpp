@@ -6,7 +6,7 @@
 #include "commands/identity_fields.h"
 #include "link/answer_reception.h"
 #include "link/link_frames.h"
-#include "link/records.h"
+#include "records/records.h"
 #include "security/telegram_protection.h"
 
 namespace {
@@ -46,6 +46,26 @@ void showRecords(ToolContext& ctx, const FrameRecords& decoded, const uint8_t* b
   }
   const std::string lines = decodedRecordLines(decoded.list);
   if (!lines.empty()) ctx.out.outputText(lines.c_str(), (int)lines.size(), STYLE_RECEIVED);
+}
+
+// By the records: a value or an identity that holds 04 FD 08 is no counter.
+// decodeAnswer's byte search stands only where the records cannot be walked
+// (manufacturer data before the record, a damaged layout).
+void counterFromRecords(const uint8_t* frame, uint16_t length, Answer& answer) {
+  const CounterRecord walked = findCounterRecord(frame, length);
+  if (walked.result == CounterSearch::CannotWalk) return;
+  answer.hasCounter = walked.result == CounterSearch::Found;
+  answer.counter = walked.counter;
+}
+
+// The link's poll hands over what its byte search found; the records, a layer
+// above it, correct the counter before the answer is applied.
+void applyReceivedAnswer(ToolContext& ctx, const Answer& received) {
+  Answer answer = received;
+  uint16_t length = 0;
+  const uint8_t* frame = getLinkBuffer(length);
+  if (answer.ci == CI_ANSWER) counterFromRecords(frame, length, answer);
+  applyAnswer(ctx, answer);
 }
 
 void reportDecrypt(ToolContext& ctx, AnswerValues::Decrypt result) {
@@ -152,4 +172,4 @@ const char* decryptCheckText(DecryptResult result) {
   return "unknown";
 }
 
-void receiveAnswers(ToolContext& ctx) { pollAnswers(ctx, applyAnswer); }
+void receiveAnswers(ToolContext& ctx) { pollAnswers(ctx, applyReceivedAnswer); }

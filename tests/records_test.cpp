@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "link/records.h"
+#include "records/records.h"
 #include "tests/support/fakes.h"
 #include "virtual-dongle/dongle_frames.h"
 

@@ -6,7 +6,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "link/records.h"
+#include "records/records.h"
 #include "security/telegram_protection.h"
 
 // "control: 08\n", "ci: 72\n", ... for the fields the frame carries.

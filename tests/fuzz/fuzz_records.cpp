@@ -2,7 +2,7 @@
 // of exactly its length so ASan sees any read past the end. Input: mode, then
 // by mode & 3: 0 records, 1 a frame closed around the rest (checksum right),
 // 2 a frame as given, 3 a decrypted protected part.
-#include "link/records.h"
+#include "records/records.h"
 #include "tests/fuzz/fuzz_check.h"
 #include "virtual-dongle/dongle_frames.h"
 

@@ -1,4 +1,4 @@
-#include "link/record_units.h"
+#include "records/record_units.h"
 
 #include <cstdio>
 

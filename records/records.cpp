@@ -1,11 +1,11 @@
-#include "link/records.h"
+#include "records/records.h"
 
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 
 #include "link/link_frames.h"
-#include "link/record_units.h"
+#include "records/record_units.h"
 #include "link/telegram.h"
 
 namespace {

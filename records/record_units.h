@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "link/records.h"
+#include "records/records.h"
 
 struct VifMeaning {
   int exponent = 0;       // the data times 10^exponent
