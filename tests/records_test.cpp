@@ -49,13 +49,13 @@ TEST(Records, EveryDataFieldCoding) {
 TEST(Records, PrimaryVifRangesAtBothEnds) {
   expectRows({
       {"01 00 05", "Energy 0.005 Wh"}, {"01 07 05", "Energy 50000 Wh"}, {"01 08 05", "Energy 5 J"},
-      {"01 0F 05", "Energy 50000000 J"}, {"01 10 05", "Volume 5e-06 m^3"}, {"01 17 05", "Volume 50 m^3"},
+      {"01 0F 05", "Energy 50000000 J"}, {"01 10 05", "Volume 0.000005 m^3"}, {"01 17 05", "Volume 50 m^3"},
       {"01 18 05", "Mass 0.005 kg"}, {"01 1F 05", "Mass 50000 kg"}, {"01 20 05", "On time 5 s"},
       {"01 23 05", "On time 5 d"}, {"01 24 05", "Operating time 5 s"}, {"01 27 05", "Operating time 5 d"},
       {"01 28 05", "Power 0.005 W"}, {"01 2F 05", "Power 50000 W"}, {"01 30 05", "Power 5 J/h"},
-      {"01 37 05", "Power 50000000 J/h"}, {"01 38 05", "Volume flow 5e-06 m^3/h"}, {"01 3F 05", "Volume flow 50 m^3/h"},
-      {"01 40 05", "Volume flow 5e-07 m^3/min"}, {"01 47 05", "Volume flow 5 m^3/min"},
-      {"01 48 05", "Volume flow 5e-09 m^3/s"}, {"01 4F 05", "Volume flow 0.05 m^3/s"},
+      {"01 37 05", "Power 50000000 J/h"}, {"01 38 05", "Volume flow 0.000005 m^3/h"}, {"01 3F 05", "Volume flow 50 m^3/h"},
+      {"01 40 05", "Volume flow 0.0000005 m^3/min"}, {"01 47 05", "Volume flow 5 m^3/min"},
+      {"01 48 05", "Volume flow 0.000000005 m^3/s"}, {"01 4F 05", "Volume flow 0.05 m^3/s"},
       {"01 50 05", "Mass flow 0.005 kg/h"}, {"01 57 05", "Mass flow 50000 kg/h"},
       {"01 58 05", "Flow temperature 0.005 °C"}, {"01 5B 05", "Flow temperature 5 °C"},
       {"01 5C 05", "Return temperature 0.005 °C"}, {"01 5F 05", "Return temperature 5 °C"},
@@ -73,13 +73,13 @@ TEST(Records, PrimaryVifRangesAtBothEnds) {
 TEST(Records, ExtensionTableFamilies) {
   expectRows({
       {"01 FD 00 05", "Credit 0.005 currency units"}, {"01 FD 07 05", "Debit 5 currency units"},
-      {"04 FD 08 2A 00 00 00", "Access number 42"}, {"01 FD 09 04", "Medium 4"}, {"01 FD 17 05", "Error flags 5"},
+      {"04 FD 08 2A 00 00 00", "Access number 42"}, {"01 FD 09 04", "Medium 4"}, {"01 FD 17 05", "Error flags 0x05"},
       {"0D FD 0C 03 43 42 41", "Model/version ABC"}, {"01 FD 1C 05", "Baud rate 5 Bd"},
       {"01 FD 21 05", "Last storage number 5"}, {"01 FD 24 05", "Storage interval 5 s"},
       {"01 FD 29 05", "Storage interval 5 year"}, {"01 FD 2C 05", "Duration since last readout 5 s"},
       {"01 FD 31 05", "Duration of tariff 5 min"}, {"01 FD 39 05", "Period of tariff 5 year"},
-      {"01 FD 3A 05", "Dimensionless 5"}, {"01 FD 40 05", "Voltage 5e-09 V"}, {"01 FD 4F 05", "Voltage 5000000 V"},
-      {"01 FD 50 05", "Current 5e-12 A"}, {"01 FD 5F 05", "Current 5000 A"}, {"01 FD 61 05", "Cumulation counter 5"},
+      {"01 FD 3A 05", "Dimensionless 5"}, {"01 FD 40 05", "Voltage 0.000000005 V"}, {"01 FD 4F 05", "Voltage 5000000 V"},
+      {"01 FD 50 05", "Current 0.000000000005 A"}, {"01 FD 5F 05", "Current 5000 A"}, {"01 FD 61 05", "Cumulation counter 5"},
       {"01 FD 68 05", "Duration since last cumulation 5 h"}, {"01 FD 6F 05", "Operating time battery 5 year"},
       {"01 FD 71 B0", "RSSI -80 dBm"}, {"02 FD 70 0F 33", "Date and time of battery change 2024-03-15"},
       {"01 FD 19 05", "Reserved VIF FD 19 5"}, {"01 FD 77 05", "Reserved VIF FD 77 5"},
@@ -90,7 +90,7 @@ TEST(Records, ExtensionTableFamilies) {
       {"01 FB 31 05", "Power 5 GJ/h"}, {"01 FB 2B 05", "Phase U-I 0.5 °"}, {"01 FB 2F 05", "Frequency 5 Hz"},
       {"01 FB 58 05", "Flow temperature 0.005 °F"}, {"01 FB 67 05", "External temperature 5 °F"},
       {"01 FB 70 05", "Cold/warm temperature limit 0.005 °F"}, {"01 FB 77 05", "Cold/warm temperature limit 5 °C"},
-      {"01 FB 7F 05", "Cumulative count max power 50000 W"}, {"01 FB 02 05", "Reserved VIF FB 02 5"},
+      {"01 FB 7F 05", "Cumulative count max power 50000 W"}, {"01 FB 06 05", "Reserved VIF FB 06 5"},
   });
 }
 
@@ -123,9 +123,9 @@ TEST(Records, VariableLength) {
   expectRows({
       {"0D 13 03 63 62 61", "Volume abc"}, {"0D 13 C2 34 12", "Volume 1.234 m^3"},  // last character first
       {"0D 13 D2 34 12", "Volume -1.234 m^3"}, {"0D 13 E2 34 12", "Volume 4.66 m^3"},
-      {"0D 13 F0 00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F", "Volume 000102030405060708090A0B0C0D0E0F"},
+      {"0D 13 F0 00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F", "Volume 0F0E0D0C0B0A09080706050403020100"},
       {"01 13 05 0D 13 CA 00", "Volume 0.005 m^3\nstopped at byte 3: a reserved LVAR, of unknown length"},
-      {"0D 13 F5 00", "stopped at byte 0: a reserved LVAR, of unknown length"},
+      {"0D 13 F7 00", "stopped at byte 0: a reserved LVAR, of unknown length"},
   });
 }
 
@@ -136,10 +136,10 @@ TEST(Records, CombinableVifes) {
       {"01 93 49 05", "Volume 5 (number of exceeds of upper limit)"},
       {"02 93 4F 0F 33", "Volume 2024-03-15 (date of end of last exceed of upper limit)"},
       {"01 93 52 05", "Volume 5 h (duration of first exceed of lower limit)"},
-      {"01 93 70 05", "Volume 5e-09 m^3"}, {"01 93 77 05", "Volume 0.05 m^3"}, {"01 93 7D 05", "Volume 5 m^3"},
+      {"01 93 70 05", "Volume 0.000000005 m^3"}, {"01 93 77 05", "Volume 0.05 m^3"}, {"01 93 7D 05", "Volume 5 m^3"},
       {"01 93 7B 05", "Volume 0.005 m^3 (additive correction constant 10^0 m^3)"},
       {"01 93 FF 05 07", "Volume 0.007 m^3 (VIFE FF 05)"},  // the rest is the manufacturer's
-      {"01 93 BD 22 05 01 13 07", "Volume 0.005 m^3 (VIFE BD 22)\nVolume 0.007 m^3"},  // 3D unknown
+      {"01 93 C4 22 05 01 13 07", "Volume 0.005 m^3 (VIFE C4 22)\nVolume 0.007 m^3"},  // 44 unknown
       {"01 93 A0 A0 A0 A0 A0 A0 A0 A0 A0 A0 20 05", "stopped at byte 0: more than 10 VIFEs"},
   });
 }

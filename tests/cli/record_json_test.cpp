@@ -1,0 +1,40 @@
+// Record values in JSON: integers and BCD with their own digits, NaN apart
+// from "no value", a compact profile as its series. Worked out by hand.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "app/cli/frame_report.h"
+#include "tests/support/fakes.h"
+
+namespace {
+
+std::string recordsJson(const char* text) {
+  const std::vector<uint8_t> b = fromHex(text);
+  FrameRecords decoded;
+  decoded.list = decodeRecords(b.data(), b.size());
+  nlohmann::json object = nlohmann::json::object();
+  addFrameReport(object, decoded, b.data(), b.size());
+  return jsonText(object["records"], -1);
+}
+
+TEST(RecordJson, ValuesKeepEveryDigit) {
+  const struct { const char* bytes; const char* value; } rows[] = {
+      {"07 03 01 00 00 00 00 00 20 00", "9007199254740993"},  // 2^53 + 1 Wh
+      {"0D 03 C9 78 56 34 12 90 78 56 34 12", "123456789012345678"},
+      {"0D 13 D9 78 56 34 12 90 78 56 34 12", "-123456789012345.678"},
+      {"05 13 00 00 C0 7F", "\"NaN\""}, {"00 13", "null"}, {"01 FD 17 80", "\"0x80\""},
+      {"0D 93 1E 04 01 0A 05 FB", R"({"elements":[{"storage":0,"value":0.005},{"storage":1,"value":-0.005}],)"
+                                  R"("mode":"absolute","spacing":10,"spacing_unit":"s"})"},
+  };
+  for (const auto& row : rows) {
+    const std::string text = recordsJson(row.bytes);
+    EXPECT_NE(text.find(std::string("\"value\":") + row.value + "}"), std::string::npos) << row.bytes << "\n" << text;
+    EXPECT_TRUE(nlohmann::json::accept(text)) << text;
+  }
+  // A parser that reads integers as integers gets the exact one back.
+  EXPECT_EQ(nlohmann::json::parse(recordsJson("07 03 01 00 00 00 00 00 20 00"))[0]["value"].get<uint64_t>(),
+            9007199254740993u);
+}
+
+}  // namespace
