@@ -8,6 +8,20 @@
 
 namespace {
 
+// An exact decimal ("-12.5", "3.4028235e42") or a real that is not finite.
+bool numberText(const std::string& n) {
+  if (n == "NaN" || n == "Infinity" || n == "-Infinity") return true;
+  return isFiniteNumber(n) && n.find_first_not_of("-0123456789.e") == std::string::npos && n.back() != '.';
+}
+
+void checkValue(const Record& r) {
+  if (r.kind == ValueKind::Number) check(numberText(r.number), "a number as exact text");
+  if (r.kind != ValueKind::Profile) return;
+  check(!r.profile.elements.empty() || r.dataLength == 2, "a profile's elements fill its data");
+  for (const ProfileElement& e : r.profile.elements)
+    check(numberText(e.value) || e.value.rfind("error: ", 0) == 0, "an element is a number or says why not");
+}
+
 // Records in order, each inside the area; between them only 2F fillers.
 void checkCover(const std::vector<uint8_t>& d, size_t start, size_t end, const RecordList& l) {
   const bool whole = l.end == DecodeEnd::Complete || l.end == DecodeEnd::ManufacturerData ||
@@ -20,6 +34,7 @@ void checkCover(const std::vector<uint8_t>& d, size_t start, size_t end, const R
     check(r.dataOffset >= r.offset && r.dataOffset + r.dataLength == r.offset + r.length, "data inside");
     at += r.length;
     check(!formatRecord(r).empty(), "a line");
+    checkValue(r);
   }
   while (at < l.stopOffset) check(d[at++] == 0x2F, "only fillers before the stop");
   check(!describeEnd(l).empty(), "an end text");
