@@ -118,8 +118,8 @@ constexpr Family SECOND_LEVEL_FD[] = {
     {0x02, 0x03, Scale::Time, 4, "Remaining battery lifetime", ""},
 };
 
-// After VIF FB. 22-26 and 58-73 (US gallons, °F) are reserved in the 2018
-// edition; older meters send them with the meaning kept here.
+// After VIF FB. Of 22-26 and 58-73 (US gallons, °F) the current edition only
+// reserves some; older meters send them with the meaning kept here.
 constexpr Family EXTENSION_FB[] = {
     {0x00, 0x01, Scale::Exp, -1, "Energy", "MWh"},
     {0x02, 0x03, Scale::Exp, 0, "Reactive energy", "kVARh"},
