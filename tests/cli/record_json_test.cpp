@@ -13,17 +13,16 @@ std::string recordsJson(const char* text) {
   const std::vector<uint8_t> b = fromHex(text);
   FrameRecords decoded;
   decoded.list = decodeRecords(b.data(), b.size());
-  nlohmann::json object = nlohmann::json::object();
+  nlohmann::json object;
   addFrameReport(object, decoded, b.data(), b.size());
   return jsonText(object["records"], -1);
 }
 
 TEST(RecordJson, ValuesKeepEveryDigit) {
   const struct { const char* bytes; const char* value; } rows[] = {
-      {"07 03 01 00 00 00 00 00 20 00", "9007199254740993"},  // 2^53 + 1 Wh
-      {"0D 03 C9 78 56 34 12 90 78 56 34 12", "123456789012345678"},
+      {"07 03 01 00 00 00 00 00 20 00", "9007199254740993"}, {"00 13", "null"}, {"01 FD 17 80", "\"0x80\""},  // 2^53 + 1
+      {"0D 03 C9 78 56 34 12 90 78 56 34 12", "123456789012345678"}, {"05 13 00 00 C0 7F", "\"NaN\""},
       {"0D 13 D9 78 56 34 12 90 78 56 34 12", "-123456789012345.678"},
-      {"05 13 00 00 C0 7F", "\"NaN\""}, {"00 13", "null"}, {"01 FD 17 80", "\"0x80\""},
       {"0D 93 1E 04 01 0A 05 FB", R"({"elements":[{"storage":0,"value":0.005},{"storage":1,"value":-0.005}],)"
                                   R"("mode":"absolute","spacing":10,"spacing_unit":"s"})"},
   };
