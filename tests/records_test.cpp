@@ -82,6 +82,7 @@ TEST(Records, PrimaryVifRangesAtBothEnds) {
   });
 }
 
+// Then type C unsigned, type D a bit field in hex, and the 2018 edition's entries (FB 22 keeps its older meaning).
 TEST(Records, ExtensionTableFamilies) {
   expectRows({
       {"01 FD 00 05", "Credit 0.005 currency units"}, {"01 FD 07 05", "Debit 5 currency units"},
@@ -103,11 +104,8 @@ TEST(Records, ExtensionTableFamilies) {
       {"01 FB 58 05", "Flow temperature 0.005 °F"}, {"01 FB 67 05", "External temperature 5 °F"},
       {"01 FB 70 05", "Cold/warm temperature limit 0.005 °F"}, {"01 FB 77 05", "Cold/warm temperature limit 5 °C"},
       {"01 FB 7F 05", "Cumulative count max power 50000 W"}, {"01 FB 06 05", "Reserved VIF FB 06 5"},
-      // type C unsigned, type D a bit field in hex
       {"01 FD 17 80", "Error flags 0x80"}, {"02 FD 1B 01 80", "Digital input 0x8001"}, {"01 FD 61 FF", "Cumulation counter 255"},
-      {"02 FD 1A 01 80", "Digital output 0x8001"}, {"04 78 FF FF FF FF", "Fabrication number 4294967295"},
-      {"04 FD 08 FF FF FF FF", "Access number 4294967295"},
-      // entries of the 2018 edition; FB 22 keeps its older meaning
+      {"02 FD 1A 01 80", "Digital output 0x8001"}, {"04 FD 08 FF FF FF FF", "Access number 4294967295"},
       {"01 FB 02 05", "Reactive energy 5 kVARh"}, {"01 FB 03 05", "Reactive energy 50 kVARh"}, {"01 FB 0C 05", "Energy 0.5 MCal"},
       {"01 FB 04 05", "Apparent energy 5 kVAh"}, {"01 FB 05 05", "Apparent energy 50 kVAh"}, {"01 FB 0F 05", "Energy 500 MCal"},
       {"01 FB 14 05", "Reactive power 0.005 kVAR"}, {"01 FB 17 05", "Reactive power 5 kVAR"}, {"01 FB 20 05", "Volume 5 feet^3"},
@@ -116,7 +114,8 @@ TEST(Records, ExtensionTableFamilies) {
   });
 }
 
-// 2024-03-15 13:45:30: day 15, month 3, year 24 = 0011 000 (high four bits, low three).
+// 2024-03-15 13:45:30: day 15, month 3, year 24 = 0011 000 (high four bits, low three). Summer time:
+// F byte 1 bit 7, I byte 0 bit 6. Types K and L are shown as hex.
 TEST(Records, DateTypes) {
   expectRows({
       {"02 6C 0F 33", "Date 2024-03-15"}, {"02 6C 6F C3", "Date 1999-03-15"},  // G; year 99 = 1100 011
@@ -126,7 +125,6 @@ TEST(Records, DateTypes) {
       {"06 6D 1E 2D AD 0F 33 0B", "Date and time 2024-03-15T13:45:30"}, {"03 6D 1E 2D 0D", "Date and time 13:45:30"},
       {"0A 6C 15 03", "Date error: a date in a data field that holds none"},  // BCD
       {"04 93 39 2D 0D 0F 33", "Volume 2024-03-15T13:45 (start date of)"},
-      // summer time: F byte 1 bit 7, I byte 0 bit 6; types K and L as hex
       {"04 6D 2D 8D 0F 33", "Date and time 2024-03-15T13:45 (summer time)"},
       {"06 6D 5E 2D AD 0F 33 0B", "Date and time 2024-03-15T13:45:30 (summer time)"},
       {"04 FD 72 01 02 03 04", "Daylight saving 04030201"}, {"02 FD 73 34 12", "Listening window management 1234"},
@@ -153,6 +151,12 @@ TEST(Records, VariableLength) {
       {"01 13 05 0D 13 CA 00", "Volume 0.005 m^3\nstopped at byte 3: a reserved LVAR, of unknown length"},
       {"0D 13 F7 00", "stopped at byte 0: a reserved LVAR, of unknown length"},
   });
+  // F5 and F6: 48 and 64 bytes, 01 first and AB last on the wire, most significant first; the next record decodes.
+  for (const auto& [lvar, n] : {std::pair{0xF5, 48u}, {0xF6, 64u}}) {
+    const std::string zeros(2 * (n - 2), '0');
+    const Bytes b = fromHex("0D 13 " + hex({(uint8_t)lvar}) + "01 " + zeros + "AB 01 13 05");
+    EXPECT_EQ(lines(decodeRecords(b.data(), b.size())), "Volume AB" + zeros + "01\nVolume 0.005 m^3");
+  }
 }
 
 TEST(Records, CombinableVifes) {
@@ -167,14 +171,11 @@ TEST(Records, CombinableVifes) {
       {"01 93 FF 05 07", "Volume 0.007 m^3 (VIFE FF 05)"},  // the rest is the manufacturer's
       {"01 93 C4 22 05 01 13 07", "Volume 0.005 m^3 (VIFE C4 22)\nVolume 0.007 m^3"},  // 44 unknown
       {"01 93 A0 A0 A0 A0 A0 A0 A0 A0 A0 A0 20 05", "stopped at byte 0: more than 10 VIFEs"},
-      // descriptive VIFEs: the value stays
       {"01 93 12 05", "Volume, average value 0.005 m^3"}, {"01 93 14 05", "Volume, relative deviation 0.005 m^3"},
       {"01 93 1D 05", "Volume, standard-conform data content 0.005 m^3"}, {"01 93 15 05", "Volume error: no data available"},
-      {"01 93 10 05", "Volume error: reserved error 10"},
       // the 2018 edition: 7C with the electricity codes, 3D-3F, 60-6F, 7E; FD FD the second level
       {"01 93 FC 01 05", "Volume 0.005 m^3 (at phase L1)"}, {"01 93 FC 04 05", "Volume 0.005 m^3 (at neutral)"},
-      {"01 93 FC 8C 22 05", "Volume 0.005 m^3/h (delta between import and export)"},
-      {"01 93 FC 0D 05", "Volume 0.005 m^3 (VIFE FC 0D)"},
+      {"01 93 FC 8C 22 05", "Volume 0.005 m^3/h (delta between import and export)"}, {"01 93 FC 0D 05", "Volume 0.005 m^3 (VIFE FC 0D)"},
       {"01 93 BD 3E 05", "Volume 0.005 m^3 (alternate non-metric unit system, value at base conditions)"},
       {"01 93 3F 05", "Volume 0.005 m^3 (OBIS declaration)"}, {"01 93 7E 05", "Volume 0.005 m^3 (future value)"},
       {"01 93 61 05", "Volume 5 min (duration of first occurrence)"}, {"01 93 69 05", "Volume 0.005 m^3 (leakage values)"},
@@ -185,7 +186,7 @@ TEST(Records, CombinableVifes) {
       {"02 93 6F 0F 33", "Volume 2024-03-15 (date of end of last occurrence)"},
       {"01 FD FD 02 05", "Remaining battery lifetime 5 month"}, {"01 FD FD 03 05", "Remaining battery lifetime 5 year"},
       {"01 FD FD 04 05", "Reserved VIF FD FD 04 5"}, {"01 FD F7 22 05", "Reserved VIF FD 77 5 (VIFE 22)"},
-      {"01 FB 86 12 05", "Reserved VIF FB 06 5 (VIFE 12)"},
+      {"01 FB 86 12 05", "Reserved VIF FB 06 5 (VIFE 12)"}, {"01 93 10 05", "Volume error: reserved error 10"},
   });
 }
 
@@ -290,8 +291,7 @@ TEST(Records, CounterRecordIsFoundByWalkingNotBySearching) {
 // OMS Volume 2. Control byte: increment mode (bits 7-6), spacing unit (5-4), element size as a DIF's data field (3-0).
 TEST(Records, CompactProfilesAsSeries) {
   expectRows({
-      // 62: increments, hours, 16 bits; spacing 1; then an ordinary record still follows
-      {"0D 93 1F 06 62 01 05 00 07 00 01 13 05",
+      {"0D 93 1F 06 62 01 05 00 07 00 01 13 05",  // 62: increments, hours, 16 bits; a record still follows
        "Volume, compact profile: every 1 h, increment, 1: 0.005, 2: 0.007 m^3\nVolume 0.005 m^3"},
       // storage 1 + (DIFE 01 << 1) = 3; 39: absolute, days, 2-digit BCD; spacing FD: one month
       {"CD 01 93 1E 05 39 FD 12 34 56", "Volume, compact profile with registers: every 1 month, absolute, "
@@ -299,19 +299,9 @@ TEST(Records, CompactProfilesAsSeries) {
       {"0D 93 13 04 C1 0F FF 01", "Volume, inverse compact profile: every 15 s, difference, 1: -0.001, 2: 0.001 m^3"},
       {"0D 93 1F 04 69 01 12 3A", "Volume, compact profile: every 1 h, increment, 1: 0.012, 2: error: BCD 3A m^3"},
       {"0D 93 1F 04 05 01 00 00", "Volume, compact profile 05010000 (compact profile not read: element size code 05 is no integer or BCD)"},
-      {"0D 93 1F 05 62 01 05 00 07",
-       "Volume, compact profile 6201050007 (compact profile not read: 3 bytes are no whole number of elements)"},
+      {"0D 93 1F 05 62 01 05 00 07", "Volume, compact profile 6201050007 (compact profile not read: 3 bytes are no whole number of elements)"},
       {"0D 93 1F 03 61 FF 05", "Volume, compact profile 61FF05 (compact profile not read: reserved spacing value FF)"},
   });
-}
-
-// 48 and 64 bytes, 01 first and AB last on the wire, then a record that still decodes.
-TEST(Records, BinaryLvarF5AndF6MostSignificantFirst) {
-  for (const auto& [lvar, n] : {std::pair{0xF5, 48u}, {0xF6, 64u}}) {
-    const std::string zeros(2 * (n - 2), '0');
-    const Bytes b = fromHex("0D 13 " + hex({(uint8_t)lvar}) + "01 " + zeros + "AB 01 13 05");
-    EXPECT_EQ(lines(decodeRecords(b.data(), b.size())), "Volume AB" + zeros + "01\nVolume 0.005 m^3");
-  }
 }
 
 }  // namespace

