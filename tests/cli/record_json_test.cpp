@@ -21,6 +21,7 @@ TEST(RecordJson, ValuesKeepEveryDigit) {
     addFrameReport(object, {MeterHeader{}, decodeRecords(b.data(), b.size())}, b.data(), b.size());
     const std::string text = jsonText(object["records"], -1);
     EXPECT_NE(text.find(std::string("\"value\":") + row.value + "}"), std::string::npos) << row.bytes << "\n" << text;
-    if (row.value[0] == '9') EXPECT_EQ(nlohmann::json::parse(text)[0]["value"].get<uint64_t>(), 9007199254740993u);
+    const nlohmann::json parsed = nlohmann::json::parse(text);  // valid JSON, and the integer read back exactly
+    EXPECT_TRUE(row.value[0] != '9' || parsed[0]["value"].get<uint64_t>() == 9007199254740993u) << text;
   }
 }

@@ -14,12 +14,6 @@ bool numberText(const std::string& n) {
          (isFiniteNumber(n) && n.find_first_not_of("-0123456789.e") == std::string::npos && n.back() != '.');
 }
 
-void checkValue(const Record& r) {
-  check(r.kind != ValueKind::Number || numberText(r.number), "a number as exact text");
-  for (const ProfileElement& e : r.profile.elements)
-    check(numberText(e.value) || e.value.rfind("error: ", 0) == 0, "an element is a number or says why not");
-}
-
 // Records in order, each inside the area; between them only 2F fillers.
 void checkCover(const std::vector<uint8_t>& d, size_t start, size_t end, const RecordList& l) {
   const bool whole = l.end == DecodeEnd::Complete || l.end == DecodeEnd::ManufacturerData ||
@@ -32,7 +26,9 @@ void checkCover(const std::vector<uint8_t>& d, size_t start, size_t end, const R
     check(r.dataOffset >= r.offset && r.dataOffset + r.dataLength == r.offset + r.length, "data inside");
     at += r.length;
     check(!formatRecord(r).empty(), "a line");
-    checkValue(r);
+    check(r.kind != ValueKind::Number || numberText(r.number), "a number as exact text");
+    for (const ProfileElement& e : r.profile.elements)
+      check(numberText(e.value) || e.value.rfind("error: ", 0) == 0, "an element is a number or says why not");
   }
   while (at < l.stopOffset) check(d[at++] == 0x2F, "only fillers before the stop");
   check(!describeEnd(l).empty(), "an end text");
