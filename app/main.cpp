@@ -5,14 +5,13 @@
 #include <cstring>
 
 #include "app/main_window.h"
-#include "app/config_file.h"
+#include "app/front/config_file.h"
+#include "app/front/front_texts.h"
 #include "app/front/user_folder.h"
 #include "interfaces/log_file.h"
 #include "link/com_ports.h"
 
 namespace {
-const char* const CONFIG_FILE = "QORconfig.txt";
-const char* const LOG_FILE = "QORFW.log";
 const char* const USER_FOLDER_OPTION = "--user-folder";
 }  // namespace
 
@@ -23,10 +22,10 @@ int main(int argc, char* argv[]) {
   for (int i = 1; i < argc; ++i) inUserFolder = inUserFolder || std::strcmp(argv[i], USER_FOLDER_OPTION) == 0;
   const UserFolderResult folder = inUserFolder ? enterUserFolder() : UserFolderResult::Entered;
 
-  readConfigFile(CONFIG_FILE);
+  readConfigFile(CONFIG_FILE_NAME);  // absent is fine: the fields take their defaults
   // Without a log (read-only folder, a directory of that name) the tool still
   // works; every writer skips the missing stream.
-  const bool logOpen = openLogFile(LOG_FILE);
+  const bool logOpen = openLogFile(LOG_FILE_NAME);
 
   FXApp application(DongleToolWindow::TITLE, "Brovanel");
   std::setvbuf(stdout, NULL, _IONBF, 0);
@@ -38,8 +37,8 @@ int main(int argc, char* argv[]) {
   // Where the log is, for a user who never chose that folder; red when it failed.
   if (inUserFolder)
     window->outputText((userFolderText(folder, userFolderPath()) + "\n").c_str(),
-                       folder == UserFolderResult::Entered ? 0 : STYLE_SENT);
-  if (!logOpen) window->reportLogUnavailable(LOG_FILE);
+                       folder == UserFolderResult::Entered ? ConsoleStyle::Plain : STYLE_SENT);
+  if (!logOpen) window->reportLogUnavailable(LOG_FILE_NAME);
   application.create();
   return application.run();
 }

@@ -87,9 +87,9 @@ class DongleToolWindow : public FXMainWindow, public ConsoleView, public WindowF
   void setStatusText(const std::string& text) override;
 
   // The output operations, to the log and the console.
-  void outputText(const char* text, int style) { output.outputText(text, style); }
+  void outputText(const char* text, ConsoleStyle style) { output.outputText(text, style); }
   void dumpSentBytes(const uint8_t* bytes, int count) { output.dumpSentBytes(bytes, count); }
-  void dumpBytes(const uint8_t* bytes, int count, int style) { output.dumpBytes(bytes, count, style); }
+  void dumpBytes(const uint8_t* bytes, int count, ConsoleStyle style) { output.dumpBytes(bytes, count, style); }
   // One console line telling that the log file could not be created.
   void reportLogUnavailable(const char* path);
 
@@ -131,6 +131,7 @@ class DongleToolWindow : public FXMainWindow, public ConsoleView, public WindowF
   void fillFields();
   void buildMenus();
   void useConsoleFont(FXFont* font, int number);
+  void receiveAndShowAnswers();
   std::string runFirmwareDialog();
 
   FXStatusBar* statusBar = nullptr;

@@ -8,6 +8,6 @@ extern FILE* logFile;  // null when the log could not be created; written only h
 
 // Empties and opens the log, unbuffered, readable by its owner only (POSIX).
 // False when it cannot be created.
-bool openLogFile(const char* path);
+[[nodiscard]] bool openLogFile(const char* path);
 void closeLogFile();
 void logWrite(const char* text, size_t length);

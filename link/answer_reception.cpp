@@ -24,7 +24,7 @@ void clearAnswerFlags() {
   ackReceived = 0;
 }
 
-void pollAnswers(ToolContext& ctx, AnswerHandler handler) {
+void pollAnswers(ToolContext& ctx, const AnswerHandler& handler) {
   uint8_t block[READ_BLOCK_SIZE];
   const int count = ctx.link.readBlock(block, READ_BLOCK_SIZE);
   for (int i = 0; i < count; ++i) {
@@ -37,8 +37,8 @@ void pollAnswers(ToolContext& ctx, AnswerHandler handler) {
       case RxResult::LongOk: {
         printFrame(ctx, "<<< Answer\n");
         uint16_t length = 0;
-        uint8_t* frame = getLinkBuffer(length);
-        handler(ctx, decodeAnswer(frame, length));
+        const uint8_t* frame = getLinkBuffer(length);
+        handler(frame, length);
         answerReceived = 1;
         break;
       }

@@ -62,13 +62,6 @@ std::string realText(float v, int exponent) {
   return shifted(digits, v < 0, power + exponent);
 }
 
-std::string hexText(const uint8_t* p, size_t n, const char* separator) {
-  static const char digits[] = "0123456789ABCDEF";
-  std::string s;
-  for (size_t i = 0; i < n; ++i) s += (i ? separator : "") + std::string{digits[p[i] >> 4], digits[p[i] & 15]};
-  return s;
-}
-
 std::string hexMsbFirst(const uint8_t* p, size_t n) {
   std::string s;
   for (size_t i = n; i-- > 0;) s += hexText(p + i, 1);

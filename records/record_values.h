@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "interfaces/text_format.h"
 #include "records/records.h"
 
 // `magnitude` times 10^exponent, exactly: "28504.27", "-0.002", "50000".
@@ -14,7 +15,6 @@ std::string decimalText(uint64_t magnitude, bool negative, int exponent);
 std::string realText(float value, int exponent);
 // Least significant byte first on the wire, most significant first here.
 std::string hexMsbFirst(const uint8_t* p, size_t n);
-std::string hexText(const uint8_t* p, size_t n, const char* separator = "");
 
 // How the VIF says to read an integer data field.
 enum class IntegerType : uint8_t { Signed, Unsigned, BitField };

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "interfaces/byte_order.h"
+#include "interfaces/text_format.h"
 #include "link/link_frames.h"
 #include "link/telegram.h"
 #include "records/compact_profile.h"
@@ -253,7 +255,7 @@ FrameRecords decodeFrame(const uint8_t* f, size_t n) {
 FrameRecords decodeProtectedRecords(const uint8_t* part, size_t n) {
   FrameRecords out;
   if (n < 2 || part[0] != CI_PROTECTED) return stopped(out, DecodeEnd::UnsupportedCi, 0);
-  const size_t tpl = (size_t)part[1] + 2;  // after the AFL
+  const size_t tpl = aflTplOffset(part);
   if (tpl >= n) return stopped(out, DecodeEnd::HeaderTruncated, n);
   MeterHeader& h = out.header;
   h.ci = part[tpl];
@@ -279,7 +281,7 @@ CounterRecord findCounterRecord(const uint8_t* frame, size_t length) {
       const uint8_t* v = frame + r.dataOffset;
       c.result = CounterSearch::Found;
       c.offset = r.offset;
-      c.counter = (uint32_t)v[0] | (uint32_t)v[1] << 8 | (uint32_t)v[2] << 16 | (uint32_t)v[3] << 24;
+      c.counter = readLittleEndian32(v);
       return c;
     }
   c.result = f.list.end == DecodeEnd::Complete ? CounterSearch::NotFound : CounterSearch::CannotWalk;

@@ -4,10 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <fstream>
 #include <string>
 
-#include "app/config_file.h"
+#include "app/front/answer_fields.h"
+#include "app/front/config_file.h"
 #include "commands/identity_fields.h"
 #include "firmware/firmware_image.h"
 #include "interfaces/log_file.h"
@@ -55,17 +57,47 @@ TEST(IdentityFields, FieldsFillTheStoresInTelegramOrder) {
   EXPECT_EQ(invocationCounter, 0u);
 }
 
+// An answer into the fields as the window shows it; the command line keeps
+// the identity it was given.
+TEST(AnswerFields, AnAnswerFillsWhatItCarriesAndAGivenFieldStays) {
+  const struct { const char* name; bool keepId, letters, moved; const char* shown; } cases[] = {
+      {"every field", false, true, true, "ABC 12345678 41 07 0000002B"},
+      {"the id given stays", true, true, true, "ABC 01020304 41 07 0000002B"},
+      {"a code without letters leaves the last ones", false, false, true, "BRV 12345678 41 07 0000002B"},
+      {"a counter the answer did not move stays", false, true, false, "ABC 12345678 41 07 00000001"},
+  };
+  for (const auto& c : cases) {
+    FieldTexts fields;
+    for (int f = 0; f < FIELD_COUNT; ++f) fields.setFieldText((Field)f, fieldRule((Field)f).defaultText);
+    MeterAnswer answer;
+    answer.identified = true, answer.idNumber = 0x12345678, answer.version = 0x41, answer.deviceType = 0x07;
+    std::strcpy(answer.manufacturer, c.letters ? "ABC" : "");
+    answer.counterMoved = c.moved, answer.invocationCounter = 0x2B;
+    bool keep[FIELD_COUNT] = {};
+    keep[(int)Field::IdNumber] = c.keepId;
+    showAnswer(fields, answer, keep);
+    std::string shown;
+    for (Field f : {Field::Manufacturer, Field::IdNumber, Field::Version, Field::DeviceType, Field::Counter})
+      shown += (shown.empty() ? "" : " ") + fields.fieldText(f);
+    EXPECT_EQ(shown, c.shown) << c.name;
+  }
+}
+
 void writeFile(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
 TEST(ConfigFile, LinesLoseTheirLastCharacterAndCrLfCountsAsOne) {
   writeFile("QORconfig.txt", "ABC\r\n01020304\n40\n03\nKEY\nx");
-  ASSERT_TRUE(readConfigFile("QORconfig.txt"));
+  ASSERT_EQ(readConfigFile("QORconfig.txt"), ConfigState::Read);
   const char* expected[] = {"ABC", "01020304", "40", "03", "KEY", "", ""};
   for (int i = 0; i < CONFIG_LINE_COUNT; ++i) EXPECT_STREQ(configLines[i], expected[i]) << i;
+  // The fields take the first five; the counter never comes from the file.
+  ASSERT_NE(configFieldLines(), nullptr);
+  EXPECT_EQ(*configFieldLines(), (std::vector<std::string>{"ABC", "01020304", "40", "03", "KEY"}));
   ::unlink("QORconfig.txt");
   ::mkdir("QORconfig.txt", 0755);  // a directory of that name counts as absent
-  EXPECT_FALSE(readConfigFile("QORconfig.txt"));
+  EXPECT_EQ(readConfigFile("QORconfig.txt"), ConfigState::Absent);
   EXPECT_STREQ(configLines[0], "");
+  EXPECT_EQ(configFieldLines(), nullptr);
   ::rmdir("QORconfig.txt");
 }
 
@@ -84,13 +116,13 @@ TEST(FirmwareImage, LoadsUpToCapacityAndAFailedLoadUnloads) {
   unsigned long long size = 0;
   EXPECT_EQ(loadFirmwareFile("big.cfw", out, &size), LoadResult::TooLarge);
   EXPECT_EQ(size, FIRMWARE_CAPACITY + 1ull);
-  EXPECT_EQ(firmwareLoaded, 0);
+  EXPECT_EQ(firmwareLoaded, ImageState::Empty);
   EXPECT_EQ(firmwareImage[0], 0x01) << "the old image survives";
   ::mkdir("folder.cfw", 0755);
   // /proc/self/mem opens but gives EIO at its start.
   for (const char* bad : {"missing.cfw", "folder.cfw", "/proc/self/mem"}) {
     EXPECT_EQ(loadFirmwareFile(bad, out), LoadResult::CannotOpen) << bad;
-    EXPECT_EQ(firmwareLoaded, 0);
+    EXPECT_EQ(firmwareLoaded, ImageState::Empty);
     EXPECT_EQ(firmwareImage[0], 0x01) << "the old image survives";
   }
   ::rmdir("folder.cfw");

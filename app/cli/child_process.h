@@ -16,7 +16,7 @@ class ChildProcess {
   ChildProcess& operator=(const ChildProcess&) = delete;
 
   // argv[0] is the program's path. False when it could not be started.
-  bool start(const std::vector<std::string>& argv, LineSink out, LineSink err);
+  [[nodiscard]] bool start(const std::vector<std::string>& argv, LineSink out, LineSink err);
   // Asks it to stop as SIGTERM does (POSIX). On Windows Ctrl-C reaches every
   // process of the console by itself.
   void interrupt();

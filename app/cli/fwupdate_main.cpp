@@ -19,7 +19,8 @@
 #include "app/cli/json_events.h"
 #include "app/cli/port_runs.h"
 #include "app/cli/terminal_front.h"
-#include "app/config_file.h"
+#include "app/front/config_file.h"
+#include "app/front/answer_fields.h"
 #include "app/front/front_texts.h"
 #include "commands/answer_wait.h"
 #include "commands/identity_fields.h"
@@ -31,7 +32,6 @@
 
 namespace {
 
-const char* const CONFIG_FILE = "QORconfig.txt";
 constexpr int REQUEST_BUDGET = 2500;  // polls of 2 ms: 5 s at least
 
 // One port's run: where its human text goes, and its events with --json.
@@ -40,14 +40,17 @@ struct Run {
   FILE* human;          // stdout, or stderr with --json
   JsonEvents* events;   // null without --json
   long long counter = -1;  // where the next update starts, once known
+  bool answered = false;   // an answer came since the last request went out
+  MeterAnswer lastAnswer{};  // the latest of them
 
   int done(const std::string& line) {
     if (counter >= 0) std::fprintf(human, "counter: %08llX\n", counter);
     if (!line.empty()) std::fprintf(human, "%s\n", line.c_str());
-    if (events) events->result(EXIT_DONE, counter, line);
-    return EXIT_DONE;
+    if (events) events->result(exitCode(EXIT_DONE), counter, line);
+    return exitCode(EXIT_DONE);
   }
-  int fail(int code, const std::string& text) {
+  int fail(CliExit exit, const std::string& text) {
+    const int code = exitCode(exit);
     if (counter >= 0) std::fprintf(human, "counter: %08llX\n", counter);
     std::fprintf(stderr, "mbus-fwupdate: %s\n", text.c_str());
     if (events) events->result(code, counter, text);
@@ -84,19 +87,26 @@ const char* protocolName(CliProtocol protocol) {
   return "simple";
 }
 
-// The answer's identity and counter as the window's answer reception set
-// them; an identity given as an option stays as given.
-void keepGivenIdentity(ToolContext& ctx, const CliOptions& options) {
-  for (int f = 0; f < (int)Field::Key; ++f)
-    if (options.given[f]) ctx.fields.setFieldText((Field)f, options.fields[f]);
+// Every answer into the fields as the window shows it, where the update
+// reads them; an identity given as an option stays as given.
+void receive(ToolContext& ctx, Run& run) {
+  bool keep[FIELD_COUNT] = {};
+  for (int f = 0; f < (int)Field::Key; ++f) keep[f] = run.options.given[f];
+  for (MeterAnswer& answer : receiveAnswers(ctx)) {
+    showAnswer(ctx.fields, answer, keep);
+    run.lastAnswer = std::move(answer);
+    run.answered = true;
+  }
 }
 
-WaitOutcome request(ToolContext& ctx, Run& run, LinkRequest kind, AnswerValues& answer) {
-  ctx.answer = &answer;
+// The last answer to the request, if one came.
+WaitOutcome request(ToolContext& ctx, Run& run, LinkRequest kind, MeterAnswer& answer, bool& answered) {
+  run.answered = false;
   const WaitOutcome outcome = requestAndWait(ctx, kind, REQUEST_BUDGET);
-  ctx.answer = nullptr;
-  if (answer.answered) {
-    run.counter = answer.counter;
+  answered = run.answered;
+  if (answered) {
+    answer = run.lastAnswer;
+    run.counter = answer.invocationCounter;
     if (run.events) run.events->answer(answer);
   }
   return outcome;
@@ -119,10 +129,10 @@ int runUpdate(ToolContext& ctx, Run& run) {
   setUpdateOption(UpdateOption::SimpleProtocol, options.protocol == CliProtocol::Simple);
   if (!options.given[(int)Field::Counter] && options.protocol == CliProtocol::Encrypted) {
     // A counter below one the dongle has seen would be refused as a replay.
-    AnswerValues answer;
-    const WaitOutcome outcome = request(ctx, run, LinkRequest::ReqUd2, answer);
+    MeterAnswer answer;
+    bool answered = false;
+    const WaitOutcome outcome = request(ctx, run, LinkRequest::ReqUd2, answer, answered);
     if (outcome != WaitOutcome::Raised) return waitFailure(run, outcome, "the dongle did not answer the counter request");
-    keepGivenIdentity(ctx, options);
   }
   const UpdateOutcome outcome = runFirmwareUpdate(ctx);
   run.counter = outcome.counter;
@@ -134,22 +144,23 @@ int runUpdate(ToolContext& ctx, Run& run) {
     case UpdateResult::PortLost: return run.fail(EXIT_PORT, outcome.line);
     case UpdateResult::NotConnected: break;
   }
-  ctx.out.outputText("Serial not connected.\n", STYLE_SENT);
+  ctx.out.outputText(NOT_CONNECTED_LINE, STYLE_SENT);
   return run.fail(EXIT_PORT, "serial not connected");
 }
 
 // One request, its answer shown as the window's timer would show it.
 int runRequest(ToolContext& ctx, Run& run, TerminalConsole& console) {
   const CliOptions& options = run.options;
-  AnswerValues answer;
+  MeterAnswer answer;
+  bool answered = false;
   ctx.decodeRecords = options.command == CliCommand::ReqUd2;  // the answer's records after it
   console.echoTo(run.human);
-  const WaitOutcome outcome =
-      request(ctx, run, options.command == CliCommand::SndNke ? LinkRequest::SndNke : LinkRequest::ReqUd2, answer);
+  const WaitOutcome outcome = request(
+      ctx, run, options.command == CliCommand::SndNke ? LinkRequest::SndNke : LinkRequest::ReqUd2, answer, answered);
   console.echoTo(nullptr);
   std::fflush(run.human);
   if (outcome != WaitOutcome::Raised) return waitFailure(run, outcome, "no answer from the dongle within 5 s");
-  if (options.command == CliCommand::ReqUd2 && answer.answered) {
+  if (options.command == CliCommand::ReqUd2 && answered) {
     // Without an identity in the answer the one given still stands.
     const bool named = answer.identified && answer.manufacturer[0];
     std::fprintf(run.human, "manufacturer: %s\n", named ? answer.manufacturer : options.fields[0].c_str());
@@ -176,8 +187,7 @@ int runPort(const CliOptions& options) {
     if (!imageProblem.empty()) return run.fail(EXIT_IMAGE, imageProblem);
   }
   if (!openLogFile(options.logPath.c_str()))
-    std::fprintf(stderr, "mbus-fwupdate: Log file %s could not be created; output is shown in the console only.\n",
-                 options.logPath.c_str());
+    std::fprintf(stderr, "mbus-fwupdate: %s\n", logUnavailableText(options.logPath).c_str());
   TerminalConsole console;
   Output out(&console);
   FieldTexts fields;
@@ -187,7 +197,7 @@ int runPort(const CliOptions& options) {
   readIdentityFields(fields);
   Connection link(createSerialPort(), out, fields);
   ToolContext* context = nullptr;
-  TerminalPump pump([&] { receiveAnswers(*context); });
+  TerminalPump pump([&] { receive(*context, run); });
   setUpdateOption(UpdateOption::FastAnswers, options.fast);
   link.keepLatencyLow(options.fast);
   // Asked at every 2 ms pass of a wait: cheap on both systems, and a Windows
@@ -198,14 +208,14 @@ int runPort(const CliOptions& options) {
   ToolContext ctx{out, fields, link, pump, &progress};
   context = &ctx;
 
-  int code = EXIT_DONE;
+  int code = exitCode(EXIT_DONE);
   unsigned long long size = 0;
   const LoadResult loaded =
       options.command == CliCommand::Update ? loadFirmwareFile(options.image.c_str(), out, &size) : LoadResult::Loaded;
   if (loaded == LoadResult::TooLarge) {
     code = run.fail(EXIT_IMAGE, imageTooLargeText(options.image, size));
   } else if (loaded == LoadResult::CannotOpen) {
-    out.outputText("Error opening firmware file.\n", STYLE_SENT);
+    out.outputText(IMAGE_NOT_OPENED_LINE, STYLE_SENT);
     code = run.fail(EXIT_IMAGE, "cannot read " + options.image);
   } else if (const SerialOpenResult opened = link.connect(options.port, options.baudIndex);
              opened != SerialOpenResult::Ok) {
@@ -234,29 +244,27 @@ int main(int argc, char* argv[]) {
 #ifdef _WIN32
   const Utf8Console utf8;
 #endif
-  std::vector<std::string> config;
-  if (readConfigFile(CONFIG_FILE))
-    for (int i = 0; i < CONFIG_LINE_COUNT; ++i) config.push_back(configLines[i]);
+  readConfigFile(CONFIG_FILE_NAME);
   CliSources sources;
-  sources.config = configLoaded ? &config : nullptr;
+  sources.config = configFieldLines();
   sources.keyVariable = std::getenv("MBUS_KEY");
   sources.readFile = readWholeFile;
   const std::vector<std::string> args(argv + 1, argv + argc);
   CliOptions options;
   std::string error;
-  if (!parseCommandLine(args, sources, options, error)) {
+  if (parseCommandLine(args, sources, options, error) == CliParse::Refused) {
     std::fprintf(stderr, "mbus-fwupdate: %s (see --help)\n", error.c_str());
-    return EXIT_USAGE;
+    return exitCode(EXIT_USAGE);
   }
   if (options.command == CliCommand::Help) {
     std::printf("%s", cliUsage().c_str());
-    return EXIT_DONE;
+    return exitCode(EXIT_DONE);
   }
   if (options.command == CliCommand::Decode) {
     const DecodeRun decoded = decodeFrameCommand(options);
     std::fputs(decoded.out.c_str(), stdout);
     std::fputs(decoded.err.c_str(), stderr);
-    return decoded.exit;
+    return exitCode(decoded.exit);
   }
   installStopHandlers();
   if (options.ports.size() > 1) return runPorts(ownProgramPath(argv[0]), args, options);

@@ -55,3 +55,7 @@ std::string serialErrorReason(SerialOpenResult result, const std::string& port) 
 std::string imageTooLargeText(const std::string& path, unsigned long long size) {
   return path + " has " + std::to_string(size) + " bytes; a dongle takes at most " + std::to_string(FIRMWARE_CAPACITY);
 }
+
+std::string logUnavailableText(const std::string& path) {
+  return "Log file " + path + " could not be created; output is shown in the console only.";
+}

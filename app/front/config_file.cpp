@@ -1,12 +1,20 @@
-#include "app/config_file.h"
+#include "app/front/config_file.h"
 
 #include <sys/stat.h>
 
 #include <cstdio>
 #include <cstring>
 
+#include "app/front/field_rules.h"
+
 char configLines[CONFIG_LINE_COUNT][CONFIG_LINE_SIZE];
-int configLoaded = 0;
+ConfigState configLoaded = ConfigState::Absent;
+
+namespace {
+
+std::vector<std::string> fieldLines;
+
+}  // namespace
 
 namespace {
 
@@ -35,16 +43,16 @@ int readLine(FILE* file, char* slot, int size) {
 
 }  // namespace
 
-bool readConfigFile(const char* path) {
+ConfigState readConfigFile(const char* path) {
   std::memset(configLines, 0, sizeof configLines);
-  configLoaded = 0;
+  configLoaded = ConfigState::Absent;
   FILE* file = std::fopen(path, "r");
-  if (!file) return configLoaded == 1;
+  if (!file) return configLoaded;
   // A directory opens here but not on the tool's home platform: absent too.
   struct stat info;
   if (fstat(fileno(file), &info) != 0 || S_ISDIR(info.st_mode)) {
     std::fclose(file);
-    return configLoaded == 1;
+    return configLoaded;
   }
   for (int i = 0; i < CONFIG_LINE_COUNT; ++i) {
     const int n = readLine(file, configLines[i], CONFIG_LINE_SIZE);
@@ -54,6 +62,11 @@ bool readConfigFile(const char* path) {
     if (n > 0) configLines[i][n - 1] = '\0';
   }
   std::fclose(file);
-  configLoaded = 1;
-  return configLoaded == 1;
+  configLoaded = ConfigState::Read;
+  fieldLines.assign(configLines, configLines + CONFIG_FIELD_COUNT);
+  return configLoaded;
+}
+
+const std::vector<std::string>* configFieldLines() {
+  return configLoaded == ConfigState::Read ? &fieldLines : nullptr;
 }
