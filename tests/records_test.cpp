@@ -43,7 +43,6 @@ TEST(Records, EveryDataFieldCoding) {
       {"0C 13 78 56 34 12", "Volume 12345.678 m^3"}, {"0E 13 90 78 56 34 12 00", "Volume 1234567.89 m^3"},
       {"0A 13 34 F2", "Volume -0.234 m^3"}, {"0A 13 3A 12", "Volume error: BCD 123A"},  // leading F: minus
       {"0A 13 34 FF", "Volume error: BCD FF34"},  // only the leading F is a sign
-      // exact: integers and BCD never pass through a double; reals by their shortest digits
       {"07 03 01 00 00 00 00 00 20 00", "Energy 9007199254740993 Wh"},  // 2^53 + 1
       {"07 13 01 00 00 00 00 00 20 00", "Volume 9007199254740.993 m^3"},
       {"07 03 00 00 00 00 00 00 00 80", "Energy -9223372036854775808 Wh"},
@@ -82,7 +81,6 @@ TEST(Records, PrimaryVifRangesAtBothEnds) {
   });
 }
 
-// Then type C unsigned, type D a bit field in hex, and the 2018 edition's entries (FB 22 keeps its older meaning).
 TEST(Records, ExtensionTableFamilies) {
   expectRows({
       {"01 FD 00 05", "Credit 0.005 currency units"}, {"01 FD 07 05", "Debit 5 currency units"},
@@ -114,8 +112,7 @@ TEST(Records, ExtensionTableFamilies) {
   });
 }
 
-// 2024-03-15 13:45:30: day 15, month 3, year 24 = 0011 000 (high four bits, low three). Summer time:
-// F byte 1 bit 7, I byte 0 bit 6. Types K and L are shown as hex.
+// 2024-03-15 13:45:30: day 15, month 3, year 24 = 0011 000. Summer time: F byte 1 bit 7, I byte 0 bit 6.
 TEST(Records, DateTypes) {
   expectRows({
       {"02 6C 0F 33", "Date 2024-03-15"}, {"02 6C 6F C3", "Date 1999-03-15"},  // G; year 99 = 1100 011
@@ -173,7 +170,6 @@ TEST(Records, CombinableVifes) {
       {"01 93 A0 A0 A0 A0 A0 A0 A0 A0 A0 A0 20 05", "stopped at byte 0: more than 10 VIFEs"},
       {"01 93 12 05", "Volume, average value 0.005 m^3"}, {"01 93 14 05", "Volume, relative deviation 0.005 m^3"},
       {"01 93 1D 05", "Volume, standard-conform data content 0.005 m^3"}, {"01 93 15 05", "Volume error: no data available"},
-      // the 2018 edition: 7C with the electricity codes, 3D-3F, 60-6F, 7E; FD FD the second level
       {"01 93 FC 01 05", "Volume 0.005 m^3 (at phase L1)"}, {"01 93 FC 04 05", "Volume 0.005 m^3 (at neutral)"},
       {"01 93 FC 8C 22 05", "Volume 0.005 m^3/h (delta between import and export)"}, {"01 93 FC 0D 05", "Volume 0.005 m^3 (VIFE FC 0D)"},
       {"01 93 BD 3E 05", "Volume 0.005 m^3 (alternate non-metric unit system, value at base conditions)"},

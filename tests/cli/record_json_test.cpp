@@ -1,5 +1,4 @@
-// Record values in JSON, worked out by hand: integers and BCD with their own
-// digits, NaN apart from null ("no value"), a compact profile as its series.
+// Record values in JSON, by hand: exact digits, NaN apart from null, a profile as its series.
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>

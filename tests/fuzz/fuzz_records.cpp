@@ -8,7 +8,6 @@
 
 namespace {
 
-// An exact decimal ("-12.5", "3.4028235e42") or a real that is not finite.
 bool numberText(const std::string& n) {
   return n == "NaN" || n == "Infinity" || n == "-Infinity" ||
          (isFiniteNumber(n) && n.find_first_not_of("-0123456789.e") == std::string::npos && n.back() != '.');
@@ -26,7 +25,7 @@ void checkCover(const std::vector<uint8_t>& d, size_t start, size_t end, const R
     check(r.dataOffset >= r.offset && r.dataOffset + r.dataLength == r.offset + r.length, "data inside");
     at += r.length;
     check(!formatRecord(r).empty(), "a line");
-    check(r.kind != ValueKind::Number || numberText(r.number), "a number as exact text");
+    check(r.kind != ValueKind::Number || numberText(r.number), "a number as exact text (or NaN, Infinity)");
     for (const ProfileElement& e : r.profile.elements)
       check(numberText(e.value) || e.value.rfind("error: ", 0) == 0, "an element is a number or says why not");
   }
