@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "link/records.h"
+#include "records/records.h"
 #include "link/telegram.h"
 #include "link/tool_context.h"
 #include "security/telegram_protection.h"

@@ -1,11 +1,12 @@
 // The record decoder against EN 13757-3's tables and hand-made frames; every
-// expected line is worked out by hand from the bytes beside it.
+// expected line is worked out by hand from the bytes beside it. VIF 13 is a
+// volume in litres (10^-3 m^3), VIF 03 energy in Wh.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "link/records.h"
+#include "records/records.h"
 #include "tests/support/fakes.h"
 #include "virtual-dongle/dongle_frames.h"
 
@@ -42,6 +43,16 @@ TEST(Records, EveryDataFieldCoding) {
       {"0C 13 78 56 34 12", "Volume 12345.678 m^3"}, {"0E 13 90 78 56 34 12 00", "Volume 1234567.89 m^3"},
       {"0A 13 34 F2", "Volume -0.234 m^3"}, {"0A 13 3A 12", "Volume error: BCD 123A"},  // leading F: minus
       {"0A 13 34 FF", "Volume error: BCD FF34"},  // only the leading F is a sign
+      {"07 03 01 00 00 00 00 00 20 00", "Energy 9007199254740993 Wh"},  // 2^53 + 1
+      {"07 13 01 00 00 00 00 00 20 00", "Volume 9007199254740.993 m^3"},
+      {"07 03 00 00 00 00 00 00 00 80", "Energy -9223372036854775808 Wh"},
+      {"07 78 FF FF FF FF FF FF FF FF", "Fabrication number 18446744073709551615"},
+      {"0D 03 C9 78 56 34 12 90 78 56 34 12", "Energy 123456789012345678 Wh"},
+      {"0D 13 D9 78 56 34 12 90 78 56 34 12", "Volume -123456789012345.678 m^3"},
+      {"0A 13 00 F0", "Volume 0 m^3"}, {"0A 13 00 15", "Volume 1.5 m^3"},
+      {"05 13 CD CC CC 3D", "Volume 0.0001 m^3"},  // 0.1f, by its shortest digits
+      {"05 07 FF FF 7F 7F", "Energy 3.4028235e42 Wh"},  // the largest float times 10^4
+      {"05 13 00 00 C0 7F", "Volume NaN m^3"}, {"05 13 00 00 80 FF", "Volume -Infinity m^3"},
   });
 }
 
@@ -49,13 +60,13 @@ TEST(Records, EveryDataFieldCoding) {
 TEST(Records, PrimaryVifRangesAtBothEnds) {
   expectRows({
       {"01 00 05", "Energy 0.005 Wh"}, {"01 07 05", "Energy 50000 Wh"}, {"01 08 05", "Energy 5 J"},
-      {"01 0F 05", "Energy 50000000 J"}, {"01 10 05", "Volume 5e-06 m^3"}, {"01 17 05", "Volume 50 m^3"},
+      {"01 0F 05", "Energy 50000000 J"}, {"01 10 05", "Volume 0.000005 m^3"}, {"01 17 05", "Volume 50 m^3"},
       {"01 18 05", "Mass 0.005 kg"}, {"01 1F 05", "Mass 50000 kg"}, {"01 20 05", "On time 5 s"},
       {"01 23 05", "On time 5 d"}, {"01 24 05", "Operating time 5 s"}, {"01 27 05", "Operating time 5 d"},
       {"01 28 05", "Power 0.005 W"}, {"01 2F 05", "Power 50000 W"}, {"01 30 05", "Power 5 J/h"},
-      {"01 37 05", "Power 50000000 J/h"}, {"01 38 05", "Volume flow 5e-06 m^3/h"}, {"01 3F 05", "Volume flow 50 m^3/h"},
-      {"01 40 05", "Volume flow 5e-07 m^3/min"}, {"01 47 05", "Volume flow 5 m^3/min"},
-      {"01 48 05", "Volume flow 5e-09 m^3/s"}, {"01 4F 05", "Volume flow 0.05 m^3/s"},
+      {"01 37 05", "Power 50000000 J/h"}, {"01 38 05", "Volume flow 0.000005 m^3/h"}, {"01 3F 05", "Volume flow 50 m^3/h"},
+      {"01 40 05", "Volume flow 0.0000005 m^3/min"}, {"01 47 05", "Volume flow 5 m^3/min"},
+      {"01 48 05", "Volume flow 0.000000005 m^3/s"}, {"01 4F 05", "Volume flow 0.05 m^3/s"},
       {"01 50 05", "Mass flow 0.005 kg/h"}, {"01 57 05", "Mass flow 50000 kg/h"},
       {"01 58 05", "Flow temperature 0.005 °C"}, {"01 5B 05", "Flow temperature 5 °C"},
       {"01 5C 05", "Return temperature 0.005 °C"}, {"01 5F 05", "Return temperature 5 °C"},
@@ -73,13 +84,13 @@ TEST(Records, PrimaryVifRangesAtBothEnds) {
 TEST(Records, ExtensionTableFamilies) {
   expectRows({
       {"01 FD 00 05", "Credit 0.005 currency units"}, {"01 FD 07 05", "Debit 5 currency units"},
-      {"04 FD 08 2A 00 00 00", "Access number 42"}, {"01 FD 09 04", "Medium 4"}, {"01 FD 17 05", "Error flags 5"},
+      {"04 FD 08 2A 00 00 00", "Access number 42"}, {"01 FD 09 04", "Medium 4"}, {"01 FD 17 05", "Error flags 0x05"},
       {"0D FD 0C 03 43 42 41", "Model/version ABC"}, {"01 FD 1C 05", "Baud rate 5 Bd"},
       {"01 FD 21 05", "Last storage number 5"}, {"01 FD 24 05", "Storage interval 5 s"},
       {"01 FD 29 05", "Storage interval 5 year"}, {"01 FD 2C 05", "Duration since last readout 5 s"},
       {"01 FD 31 05", "Duration of tariff 5 min"}, {"01 FD 39 05", "Period of tariff 5 year"},
-      {"01 FD 3A 05", "Dimensionless 5"}, {"01 FD 40 05", "Voltage 5e-09 V"}, {"01 FD 4F 05", "Voltage 5000000 V"},
-      {"01 FD 50 05", "Current 5e-12 A"}, {"01 FD 5F 05", "Current 5000 A"}, {"01 FD 61 05", "Cumulation counter 5"},
+      {"01 FD 3A 05", "Dimensionless 5"}, {"01 FD 40 05", "Voltage 0.000000005 V"}, {"01 FD 4F 05", "Voltage 5000000 V"},
+      {"01 FD 50 05", "Current 0.000000000005 A"}, {"01 FD 5F 05", "Current 5000 A"}, {"01 FD 61 05", "Cumulation counter 5"},
       {"01 FD 68 05", "Duration since last cumulation 5 h"}, {"01 FD 6F 05", "Operating time battery 5 year"},
       {"01 FD 71 B0", "RSSI -80 dBm"}, {"02 FD 70 0F 33", "Date and time of battery change 2024-03-15"},
       {"01 FD 19 05", "Reserved VIF FD 19 5"}, {"01 FD 77 05", "Reserved VIF FD 77 5"},
@@ -90,11 +101,18 @@ TEST(Records, ExtensionTableFamilies) {
       {"01 FB 31 05", "Power 5 GJ/h"}, {"01 FB 2B 05", "Phase U-I 0.5 °"}, {"01 FB 2F 05", "Frequency 5 Hz"},
       {"01 FB 58 05", "Flow temperature 0.005 °F"}, {"01 FB 67 05", "External temperature 5 °F"},
       {"01 FB 70 05", "Cold/warm temperature limit 0.005 °F"}, {"01 FB 77 05", "Cold/warm temperature limit 5 °C"},
-      {"01 FB 7F 05", "Cumulative count max power 50000 W"}, {"01 FB 02 05", "Reserved VIF FB 02 5"},
+      {"01 FB 7F 05", "Cumulative count max power 50000 W"}, {"01 FB 06 05", "Reserved VIF FB 06 5"},
+      {"01 FD 17 80", "Error flags 0x80"}, {"02 FD 1B 01 80", "Digital input 0x8001"}, {"01 FD 61 FF", "Cumulation counter 255"},
+      {"02 FD 1A 01 80", "Digital output 0x8001"}, {"04 FD 08 FF FF FF FF", "Access number 4294967295"},
+      {"01 FB 02 05", "Reactive energy 5 kVARh"}, {"01 FB 03 05", "Reactive energy 50 kVARh"}, {"01 FB 0C 05", "Energy 0.5 MCal"},
+      {"01 FB 04 05", "Apparent energy 5 kVAh"}, {"01 FB 05 05", "Apparent energy 50 kVAh"}, {"01 FB 0F 05", "Energy 500 MCal"},
+      {"01 FB 14 05", "Reactive power 0.005 kVAR"}, {"01 FB 17 05", "Reactive power 5 kVAR"}, {"01 FB 20 05", "Volume 5 feet^3"},
+      {"01 FB 34 05", "Apparent power 0.005 kVA"}, {"01 FB 37 05", "Apparent power 5 kVA"}, {"01 FB 21 05", "Volume 0.5 feet^3"},
+      {"01 FB 22 05", "Volume 0.5 american gallon"}, {"01 FB 0A 05", "Reserved VIF FB 0A 5"},
   });
 }
 
-// 2024-03-15 13:45:30: day 15, month 3, year 24 = 0011 000 (high four bits, low three).
+// 2024-03-15 13:45:30: day 15, month 3, year 24 = 0011 000. Summer time: F byte 1 bit 7, I byte 0 bit 6.
 TEST(Records, DateTypes) {
   expectRows({
       {"02 6C 0F 33", "Date 2024-03-15"}, {"02 6C 6F C3", "Date 1999-03-15"},  // G; year 99 = 1100 011
@@ -104,6 +122,9 @@ TEST(Records, DateTypes) {
       {"06 6D 1E 2D AD 0F 33 0B", "Date and time 2024-03-15T13:45:30"}, {"03 6D 1E 2D 0D", "Date and time 13:45:30"},
       {"0A 6C 15 03", "Date error: a date in a data field that holds none"},  // BCD
       {"04 93 39 2D 0D 0F 33", "Volume 2024-03-15T13:45 (start date of)"},
+      {"04 6D 2D 8D 0F 33", "Date and time 2024-03-15T13:45 (summer time)"},
+      {"06 6D 5E 2D AD 0F 33 0B", "Date and time 2024-03-15T13:45:30 (summer time)"},
+      {"04 FD 72 01 02 03 04", "Daylight saving 04030201"}, {"02 FD 73 34 12", "Listening window management 1234"},
   });
 }
 
@@ -123,10 +144,16 @@ TEST(Records, VariableLength) {
   expectRows({
       {"0D 13 03 63 62 61", "Volume abc"}, {"0D 13 C2 34 12", "Volume 1.234 m^3"},  // last character first
       {"0D 13 D2 34 12", "Volume -1.234 m^3"}, {"0D 13 E2 34 12", "Volume 4.66 m^3"},
-      {"0D 13 F0 00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F", "Volume 000102030405060708090A0B0C0D0E0F"},
+      {"0D 13 F0 00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F", "Volume 0F0E0D0C0B0A09080706050403020100"},
       {"01 13 05 0D 13 CA 00", "Volume 0.005 m^3\nstopped at byte 3: a reserved LVAR, of unknown length"},
-      {"0D 13 F5 00", "stopped at byte 0: a reserved LVAR, of unknown length"},
+      {"0D 13 F7 00", "stopped at byte 0: a reserved LVAR, of unknown length"},
   });
+  // F5 and F6: 48 and 64 bytes, 01 first and AB last on the wire, most significant first; the next record decodes.
+  for (const auto& [lvar, n] : {std::pair{0xF5, 48u}, {0xF6, 64u}}) {
+    const std::string zeros(2 * (n - 2), '0');
+    const Bytes b = fromHex("0D 13 " + hex({(uint8_t)lvar}) + "01 " + zeros + "AB 01 13 05");
+    EXPECT_EQ(lines(decodeRecords(b.data(), b.size())), "Volume AB" + zeros + "01\nVolume 0.005 m^3");
+  }
 }
 
 TEST(Records, CombinableVifes) {
@@ -136,11 +163,26 @@ TEST(Records, CombinableVifes) {
       {"01 93 49 05", "Volume 5 (number of exceeds of upper limit)"},
       {"02 93 4F 0F 33", "Volume 2024-03-15 (date of end of last exceed of upper limit)"},
       {"01 93 52 05", "Volume 5 h (duration of first exceed of lower limit)"},
-      {"01 93 70 05", "Volume 5e-09 m^3"}, {"01 93 77 05", "Volume 0.05 m^3"}, {"01 93 7D 05", "Volume 5 m^3"},
+      {"01 93 70 05", "Volume 0.000000005 m^3"}, {"01 93 77 05", "Volume 0.05 m^3"}, {"01 93 7D 05", "Volume 5 m^3"},
       {"01 93 7B 05", "Volume 0.005 m^3 (additive correction constant 10^0 m^3)"},
       {"01 93 FF 05 07", "Volume 0.007 m^3 (VIFE FF 05)"},  // the rest is the manufacturer's
-      {"01 93 BD 22 05 01 13 07", "Volume 0.005 m^3 (VIFE BD 22)\nVolume 0.007 m^3"},  // 3D unknown
+      {"01 93 C4 22 05 01 13 07", "Volume 0.005 m^3 (VIFE C4 22)\nVolume 0.007 m^3"},  // 44 unknown
       {"01 93 A0 A0 A0 A0 A0 A0 A0 A0 A0 A0 20 05", "stopped at byte 0: more than 10 VIFEs"},
+      {"01 93 12 05", "Volume, average value 0.005 m^3"}, {"01 93 14 05", "Volume, relative deviation 0.005 m^3"},
+      {"01 93 1D 05", "Volume, standard-conform data content 0.005 m^3"}, {"01 93 15 05", "Volume error: no data available"},
+      {"01 93 FC 01 05", "Volume 0.005 m^3 (at phase L1)"}, {"01 93 FC 04 05", "Volume 0.005 m^3 (at neutral)"},
+      {"01 93 FC 8C 22 05", "Volume 0.005 m^3/h (delta between import and export)"}, {"01 93 FC 0D 05", "Volume 0.005 m^3 (VIFE FC 0D)"},
+      {"01 93 BD 3E 05", "Volume 0.005 m^3 (alternate non-metric unit system, value at base conditions)"},
+      {"01 93 3F 05", "Volume 0.005 m^3 (OBIS declaration)"}, {"01 93 7E 05", "Volume 0.005 m^3 (future value)"},
+      {"01 93 61 05", "Volume 5 min (duration of first occurrence)"}, {"01 93 69 05", "Volume 0.005 m^3 (leakage values)"},
+      {"01 93 67 05", "Volume 5 d (duration of last occurrence)"}, {"01 93 6D 05", "Volume 0.005 m^3 (overflow values)"},
+      {"01 93 68 05", "Volume 0.005 m^3 (value during lower limit exceed)"},
+      {"01 93 6C 05", "Volume 0.005 m^3 (value during upper limit exceed)"},
+      {"02 93 6A 0F 33", "Volume 2024-03-15 (date of begin of first occurrence)"},
+      {"02 93 6F 0F 33", "Volume 2024-03-15 (date of end of last occurrence)"},
+      {"01 FD FD 02 05", "Remaining battery lifetime 5 month"}, {"01 FD FD 03 05", "Remaining battery lifetime 5 year"},
+      {"01 FD FD 04 05", "Reserved VIF FD FD 04 5"}, {"01 FD F7 22 05", "Reserved VIF FD 77 5 (VIFE 22)"},
+      {"01 FB 86 12 05", "Reserved VIF FB 06 5 (VIFE 12)"}, {"01 93 10 05", "Volume error: reserved error 10"},
   });
 }
 
@@ -240,6 +282,22 @@ TEST(Records, CounterRecordIsFoundByWalkingNotBySearching) {
   }
   const Bytes damaged = withByte(frame(cases[0].data), 8, 0x79);  // the checksum no longer fits
   EXPECT_EQ(findCounterRecord(damaged.data(), damaged.size()).result, CounterSearch::CannotWalk);
+}
+
+// OMS Volume 2. Control byte: increment mode (bits 7-6), spacing unit (5-4), element size as a DIF's data field (3-0).
+TEST(Records, CompactProfilesAsSeries) {
+  expectRows({
+      {"0D 93 1F 06 62 01 05 00 07 00 01 13 05",  // 62: increments, hours, 16 bits; a record still follows
+       "Volume, compact profile: every 1 h, increment, 1: 0.005, 2: 0.007 m^3\nVolume 0.005 m^3"},
+      // storage 1 + (DIFE 01 << 1) = 3; 39: absolute, days, 2-digit BCD; spacing FD: one month
+      {"CD 01 93 1E 05 39 FD 12 34 56", "Volume, compact profile with registers: every 1 month, absolute, "
+                                        "storage 3: 0.012, storage 4: 0.034, storage 5: 0.056 m^3 (storage 3)"},
+      {"0D 93 13 04 C1 0F FF 01", "Volume, inverse compact profile: every 15 s, difference, 1: -0.001, 2: 0.001 m^3"},
+      {"0D 93 1F 04 69 01 12 3A", "Volume, compact profile: every 1 h, increment, 1: 0.012, 2: error: BCD 3A m^3"},
+      {"0D 93 1F 04 05 01 00 00", "Volume, compact profile 05010000 (compact profile not read: element size code 05 is no integer or BCD)"},
+      {"0D 93 1F 05 62 01 05 00 07", "Volume, compact profile 6201050007 (compact profile not read: 3 bytes are no whole number of elements)"},
+      {"0D 93 1F 03 61 FF 05", "Volume, compact profile 61FF05 (compact profile not read: reserved spacing value FF)"},
+  });
 }
 
 }  // namespace

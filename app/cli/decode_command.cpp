@@ -98,7 +98,7 @@ DecodeRun decodeFrameCommand(const CliOptions& options, const CliSources& source
     if (!d.usage && (d.error.empty() || d.protectedFrame)) object["decrypt"] = decrypt;
     if (d.check != DecryptResult::Ok) object["decrypt_check"] = decryptCheckName(d.check);
     if (!d.error.empty()) object["error"] = d.error;
-    run.out = object.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+    run.out = jsonText(object, 2) + "\n";
   } else if (d.error.empty()) {
     run.out = frameHeaderLines(d.records.header) + (d.protectedFrame ? "decrypt: ok\n" : "") +
               decodedRecordLines(d.records.list);

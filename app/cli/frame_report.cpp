@@ -1,11 +1,12 @@
 #include "app/cli/frame_report.h"
 
-#include <cmath>
 #include <vector>
 
 #include "interfaces/text_format.h"
 
 namespace {
+
+const std::string NUMBER_MARK = "\x01#";  // written as "\u0001#" by the dump
 
 std::string hexByte(unsigned value, int digits = 2) { return hexNumber(value, digits); }
 
@@ -45,13 +46,23 @@ const char* functionName(RecordFunction function) {
   return "during_error";
 }
 
-// Whole numbers as JSON integers (42, not 42.0), the rest as decimals.
+// JSON has no NaN or infinity: those stay texts, apart from null ("no value").
+// A finite number is marked here and written with its own digits by jsonText.
+nlohmann::json exactNumber(const std::string& number) {
+  return isFiniteNumber(number) ? nlohmann::json(NUMBER_MARK + number) : nlohmann::json(number);
+}
+
+nlohmann::json profileObject(const CompactProfile& p) {
+  nlohmann::json elements = nlohmann::json::array();
+  const char* position = p.kind == ProfileKind::WithRegisters ? "storage" : "spacings";
+  for (const ProfileElement& e : p.elements) elements.push_back({{position, e.position}, {"value", exactNumber(e.value)}});
+  return {{"spacing", p.spacing}, {"spacing_unit", p.spacingUnit}, {"mode", p.mode}, {"elements", elements}};
+}
+
 nlohmann::json recordValue(const Record& r) {
   switch (r.kind) {
-    case ValueKind::Number:
-      if (r.number == std::floor(r.number) && std::fabs(r.number) < 9007199254740992.0)
-        return (long long)r.number;
-      return r.number;
+    case ValueKind::Number: return exactNumber(r.number);
+    case ValueKind::Profile: return profileObject(r.profile);
     case ValueKind::Text: return r.text;
     case ValueKind::Error: return "error: " + r.text;
     case ValueKind::None: break;
@@ -89,6 +100,21 @@ void addFrameReport(nlohmann::json& object, const FrameRecords& decoded, const u
     if (r.offset + r.length <= length) records.push_back(recordObject(r, bytes));
   object["records"] = records;
   if (decoded.list.end != DecodeEnd::Complete) object["end"] = describeEnd(decoded.list);
+}
+
+std::string jsonText(const nlohmann::json& object, int indent) {
+  const std::string text = object.dump(indent, ' ', false, nlohmann::json::error_handler_t::replace);
+  static const std::string mark = "\"\\u0001#";
+  std::string out;
+  size_t from = 0;
+  for (size_t at; (at = text.find(mark, from)) != std::string::npos;) {
+    const size_t digits = at + mark.size(), end = text.find('"', digits);
+    const std::string number = text.substr(digits, end - digits);
+    const bool plain = number.find_first_not_of("-0123456789.e") == std::string::npos && isFiniteNumber(number);
+    out += text.substr(from, at - from) + (plain ? number : text.substr(at, end + 1 - at));
+    from = end + 1;
+  }
+  return out + text.substr(from);
 }
 
 const char* decryptCheckName(DecryptResult result) {

@@ -19,7 +19,7 @@ const char* decryptName(Verification verification) {
 
 void emit(FILE* out, const nlohmann::json& event) {
   // Replacement characters for bytes of a path that are no UTF-8: never an exception.
-  const std::string line = event.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+  const std::string line = jsonText(event, -1);
   std::fprintf(out, "%s\n", line.c_str());
   std::fflush(out);
 }

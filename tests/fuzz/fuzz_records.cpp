@@ -2,11 +2,16 @@
 // of exactly its length so ASan sees any read past the end. Input: mode, then
 // by mode & 3: 0 records, 1 a frame closed around the rest (checksum right),
 // 2 a frame as given, 3 a decrypted protected part.
-#include "link/records.h"
+#include "records/records.h"
 #include "tests/fuzz/fuzz_check.h"
 #include "virtual-dongle/dongle_frames.h"
 
 namespace {
+
+bool numberText(const std::string& n) {
+  return n == "NaN" || n == "Infinity" || n == "-Infinity" ||
+         (isFiniteNumber(n) && n.find_first_not_of("-0123456789.e") == std::string::npos && n.back() != '.');
+}
 
 // Records in order, each inside the area; between them only 2F fillers.
 void checkCover(const std::vector<uint8_t>& d, size_t start, size_t end, const RecordList& l) {
@@ -20,6 +25,9 @@ void checkCover(const std::vector<uint8_t>& d, size_t start, size_t end, const R
     check(r.dataOffset >= r.offset && r.dataOffset + r.dataLength == r.offset + r.length, "data inside");
     at += r.length;
     check(!formatRecord(r).empty(), "a line");
+    check(r.kind != ValueKind::Number || numberText(r.number), "a number as exact text (or NaN, Infinity)");
+    for (const ProfileElement& e : r.profile.elements)
+      check(numberText(e.value) || e.value.rfind("error: ", 0) == 0, "an element is a number or says why not");
   }
   while (at < l.stopOffset) check(d[at++] == 0x2F, "only fillers before the stop");
   check(!describeEnd(l).empty(), "an end text");

@@ -1,14 +1,14 @@
-#include "link/records.h"
+#include "records/records.h"
 
-#include <cmath>
-#include <cstdio>
 #include <cstring>
 
 #include "interfaces/byte_order.h"
 #include "interfaces/text_format.h"
 #include "link/link_frames.h"
-#include "link/record_units.h"
 #include "link/telegram.h"
+#include "records/compact_profile.h"
+#include "records/record_units.h"
+#include "records/record_values.h"
 
 namespace {
 
@@ -49,48 +49,14 @@ bool lvarField(uint8_t lvar, Field& f) {
   else if (lvar >= 0xD0 && lvar <= 0xD9) f = {Coding::Bcd, (size_t)(lvar - 0xD0), true};
   else if (lvar >= 0xE0 && lvar <= 0xEF) f = {Coding::Binary, (size_t)(lvar - 0xE0)};
   else if (lvar >= 0xF0 && lvar <= 0xF4) f = {Coding::Binary, (size_t)(4 * (lvar - 0xEC))};
+  else if (lvar == 0xF5 || lvar == 0xF6) f = {Coding::Binary, (size_t)(lvar == 0xF5 ? 48 : 64)};
   else return false;
   return true;
-}
-
-double scaled(double v, int exponent) {
-  // Dividing by an exact power of ten keeps 2850427 * 10^-2 at 28504.27.
-  double p = 1;
-  for (int i = 0; i < std::abs(exponent); ++i) p *= 10;
-  return exponent < 0 ? v / p : v * p;
-}
-
-void setNumber(Record& r, double v, int exponent) {
-  r.kind = ValueKind::Number;
-  r.number = v == 0 ? 0 : scaled(v, exponent);  // no "-0" from a negative BCD zero
 }
 
 void setError(Record& r, std::string why) {
   r.kind = ValueKind::Error;
   r.text = std::move(why);
-}
-
-void readInteger(Record& r, const uint8_t* p, size_t n, int exponent) {
-  uint64_t u = 0;
-  for (size_t i = n; i-- > 0;) u = u << 8 | p[i];
-  if (n < 8 && (p[n - 1] & 0x80)) u |= ~0ull << (8 * n);
-  setNumber(r, (double)(int64_t)u, exponent);
-}
-
-void readBcd(Record& r, const uint8_t* p, size_t n, bool negative, int exponent) {
-  uint64_t v = 0;
-  std::string digits;  // most significant first, for the error text
-  bool bad = false;
-  for (size_t i = n; i-- > 0;)
-    for (int shift = 4; shift >= 0; shift -= 4) {
-      const int digit = (p[i] >> shift) & 15;
-      digits += "0123456789ABCDEF"[digit];
-      if (i == n - 1 && shift == 4 && digit == 15) negative = true;  // a leading F is the minus sign
-      else if (digit > 9) bad = true;
-      else v = v * 10 + (uint64_t)digit;
-    }
-  if (bad) return setError(r, "BCD " + digits);
-  setNumber(r, negative ? -(double)v : (double)v, exponent);
 }
 
 // Text is sent last character first; ISO 8859-1 becomes UTF-8.
@@ -105,65 +71,35 @@ std::string latin1Reversed(const uint8_t* p, size_t n) {
   return s;
 }
 
-// Types G (2 bytes), J (3), F (4) and I (6) of EN 13757-3. Years 0-80
-// without a hundreds field are taken as 2000-2080.
-void readDate(Record& r, const uint8_t* p, size_t n) {
-  int year = -1, hundreds = 0, month = 1, day = 1, hour = -1, minute = 0, second = -1;
-  bool invalid = false;
-  auto date = [&](uint8_t d, uint8_t m) {
-    day = d & 0x1F;
-    month = m & 0x0F;
-    year = (d >> 5) | (m >> 4) << 3;
-  };
-  if (n == 2) {
-    date(p[0], p[1]);
-  } else if (n == 3 || n == 6) {
-    second = p[0] & 0x3F;
-    minute = p[1] & 0x3F;
-    invalid = n == 6 && (p[1] & 0x80);  // type J has no invalid flag
-    hour = p[2] & 0x1F;
-    if (n == 6) date(p[3], p[4]);
-  } else if (n == 4) {
-    minute = p[0] & 0x3F;
-    invalid = p[0] & 0x80;
-    hour = p[1] & 0x1F;
-    hundreds = (p[1] >> 5) & 3;
-    date(p[2], p[3]);
-  } else {
-    return setError(r, "no date or time in " + std::to_string(n) + " bytes");
+void readProfile(Record& r, const uint8_t* p, size_t n, const VifMeaning& m) {
+  std::string why;
+  if (readCompactProfile(p, n, m.profile, m.exponent, r.storage, r.profile, why)) {
+    r.kind = ValueKind::Profile;
+    return;
   }
-  if (invalid) return setError(r, "time marked invalid");
-  if ((year >= 0 && (year > 99 || day < 1 || month < 1 || month > 12)) || hour > 23 || minute > 59 || second > 59)
-    return setError(r, "no date: " + hexText(p, n));
-  char s[32] = "";
-  size_t k = 0;
-  if (year >= 0) {
-    const int full = 1900 + 100 * hundreds + year + (hundreds == 0 && year <= 80 ? 100 : 0);
-    k = (size_t)std::snprintf(s, sizeof s, "%04d-%02d-%02d%s", full, month, day, hour >= 0 ? "T" : "");
-  }
-  if (hour >= 0) k += (size_t)std::snprintf(s + k, sizeof s - k, "%02d:%02d", hour, minute);
-  if (second >= 0) std::snprintf(s + k, sizeof s - k, ":%02d", second);
-  r.kind = ValueKind::Text;
-  r.text = s;
+  r.kind = ValueKind::Text;  // the bytes stay in view with the reason
+  r.text = hexText(p, n);
+  r.notes.push_back("compact profile not read: " + why);
 }
 
 void readValue(Record& r, const uint8_t* p, const Field& f, const VifMeaning& m) {
   const size_t n = f.length;
-  if (m.date && f.coding == Coding::Integer) readDate(r, p, n);
+  if (m.profile != ProfileKind::None && f.coding != Coding::None) readProfile(r, p, n, m);
+  else if (m.date && f.coding == Coding::Integer) readDate(r, p, n);
   else if (m.date && f.coding != Coding::None) setError(r, "a date in a data field that holds none");
-  else if (f.coding == Coding::Integer) readInteger(r, p, n, m.exponent);
+  else if (m.hex && f.coding == Coding::Integer) r.kind = ValueKind::Text, r.text = hexMsbFirst(p, n);
+  else if (f.coding == Coding::Integer) readInteger(r, p, n, m.integer, m.exponent);
   else if (f.coding == Coding::Bcd) readBcd(r, p, n, f.negative, m.exponent);
   else if (f.coding == Coding::Text) r.kind = ValueKind::Text, r.text = latin1Reversed(p, n);
   else if (f.coding == Coding::Real) {
     float v;
     std::memcpy(&v, p, 4);
-    setNumber(r, v, m.exponent);
-  } else if (f.coding == Coding::Binary && n <= 8) {
-    uint64_t u = 0;
-    for (size_t i = n; i-- > 0;) u = u << 8 | p[i];
-    setNumber(r, (double)u, m.exponent);
+    r.kind = ValueKind::Number;
+    r.number = realText(v, m.exponent);
+  } else if (f.coding == Coding::Binary && n <= 8 && n > 0) {
+    readInteger(r, p, n, m.integer == IntegerType::BitField ? m.integer : IntegerType::Unsigned, m.exponent);
   } else if (f.coding == Coding::Binary) {
-    r.kind = ValueKind::Text, r.text = hexText(p, n);
+    r.kind = ValueKind::Text, r.text = hexMsbFirst(p, n);
   }
   if (!m.error.empty()) setError(r, m.error);
 }
@@ -238,10 +174,11 @@ FrameRecords stopped(FrameRecords f, DecodeEnd end, size_t at) {
   return f;
 }
 
-std::string formatNumber(double v) {
-  char s[40];
-  if (std::isfinite(v) && v == std::floor(v) && std::fabs(v) < 1e18) std::snprintf(s, sizeof s, "%.0f", v);
-  else std::snprintf(s, sizeof s, "%.15g", v);
+// " every 15 min, increment: 1: 5, 2: 7"; positions with registers are storage numbers.
+std::string profileText(const CompactProfile& p) {
+  std::string s = " every " + std::to_string(p.spacing) + " " + p.spacingUnit + ", " + p.mode;
+  const char* position = p.kind == ProfileKind::WithRegisters ? " storage " : " ";
+  for (const ProfileElement& e : p.elements) s += std::string(",") + position + std::to_string(e.position) + ": " + e.value;
   return s;
 }
 
@@ -351,10 +288,16 @@ CounterRecord findCounterRecord(const uint8_t* frame, size_t length) {
   return c;
 }
 
+bool isFiniteNumber(const std::string& number) {
+  return !number.empty() && (number[0] == '-' ? number.size() > 1 && number[1] <= '9' : number[0] <= '9');
+}
+
 std::string formatRecord(const Record& r) {
   static const char* const functions[] = {"", "maximum", "minimum", "during error"};
   std::string line = "  " + r.quantity;
-  if (r.kind == ValueKind::Number) line += " " + formatNumber(r.number) + (r.unit.empty() ? "" : " " + r.unit);
+  const std::string unit = r.unit.empty() ? "" : " " + r.unit;
+  if (r.kind == ValueKind::Number) line += " " + r.number + unit;
+  else if (r.kind == ValueKind::Profile) line += ":" + profileText(r.profile) + unit;
   else if (r.kind == ValueKind::Text && !r.text.empty()) line += " " + r.text;
   else if (r.kind == ValueKind::Error) line += " error: " + r.text;
   std::string extra;

@@ -10,7 +10,22 @@
 enum class RecordFunction : uint8_t { Instantaneous, Maximum, Minimum, DuringError };
 // None: no data or a readout selection. Error: a value the record cannot give
 // (BCD with digits A-F, an impossible date, a record error VIFE); `text` says why.
-enum class ValueKind : uint8_t { None, Number, Text, Error };
+// Profile: an OMS compact profile, its elements in `profile`.
+enum class ValueKind : uint8_t { None, Number, Text, Error, Profile };
+
+// VIFE 1F, 1E (the positions are storage numbers) or 13.
+enum class ProfileKind : uint8_t { None, Profile, WithRegisters, Inverse };
+struct ProfileElement {
+  uint64_t position = 0;  // storage number (with registers), else spacings from the base time
+  std::string value;      // as Record::number, or "error: ..." for an element that cannot be read
+};
+struct CompactProfile {
+  ProfileKind kind = ProfileKind::None;
+  const char* mode = "";        // "absolute", "increment", "decrement", "difference"
+  unsigned spacing = 0;         // in `spacingUnit`
+  std::string spacingUnit;      // "s", "min", "h", "d", "month", "half month"
+  std::vector<ProfileElement> elements;
+};
 
 struct Record {
   size_t offset = 0, length = 0;          // DIF to the last data byte
@@ -22,11 +37,16 @@ struct Record {
   std::string quantity;  // "Volume", "Access number", "Manufacturer data", ...
   std::string unit;      // "m^3", "°C", ...; empty when there is none
   ValueKind kind = ValueKind::None;
-  double number = 0;     // Number: scaled by the VIF's exponent
+  std::string number;    // Number: exact decimal scaled by the VIF's exponent ("-28504.27"); a
+                         // real that is not finite: "NaN", "Infinity", "-Infinity"
   std::string text;      // Text: ISO 8601 date, text, hex; Error: the reason
   std::vector<std::string> notes;  // what the VIFEs say beyond the unit: "upper limit value", ...
   std::vector<uint8_t> rawVifes;   // VIFEs not understood or manufacturer specific, from the first such one
+  CompactProfile profile;          // Profile: the series
 };
+
+// A number that JSON can carry as a number: not "NaN" or "Infinity".
+bool isFiniteNumber(const std::string& number);
 
 // Why decoding ended. The first three are a whole record area; the rest stop
 // at `stopOffset`, before the record (or frame part) that could not be read.
@@ -38,7 +58,7 @@ enum class DecodeEnd : uint8_t {
   TooManyDifes,       // more than 10
   TooManyVifes,       // more than 10
   ReservedDif,        // special function 3F-6F or 8F-FF: its length is unknown
-  ReservedLvar,       // LVAR CA-CF, DA-DF, F5-FF: its length is unknown
+  ReservedLvar,       // LVAR CA-CF, DA-DF, F7-FF: its length is unknown
   NotALongFrame,      // start, lengths or stop byte wrong
   BadChecksum,
   UnsupportedCi,      // frames: other than 72, 7A, 78; protected: TPL other than 72, 7A

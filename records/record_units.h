@@ -5,11 +5,15 @@
 #include <cstdint>
 #include <string>
 
-#include "link/records.h"
+#include "records/record_values.h"
+#include "records/records.h"
 
 struct VifMeaning {
   int exponent = 0;       // the data times 10^exponent
   bool date = false;      // the data is a date/time type, told apart by its length
+  bool hex = false;       // a type shown as its bytes (K and L)
+  IntegerType integer = IntegerType::Signed;  // types B, C, D
+  ProfileKind profile = ProfileKind::None;
   std::string error;      // a record error VIFE (00-1F) other than "none"
 };
 

@@ -1,4 +1,4 @@
-#include "link/record_units.h"
+#include "records/record_units.h"
 
 #include <cstdio>
 
@@ -16,7 +16,10 @@ struct Family {
   int8_t exp;  // Exp: exponent of `first`; Time: index of `first`'s unit; Fixed: the exponent
   const char* quantity;
   const char* unit;
+  IntegerType type = IntegerType::Signed;
+  bool hex = false;
 };
+constexpr IntegerType C = IntegerType::Unsigned, D = IntegerType::BitField;
 
 constexpr const char* TIME_UNITS[] = {"s", "min", "h", "d", "month", "year"};
 
@@ -43,9 +46,9 @@ constexpr Family PRIMARY[] = {
     {0x6E, 0x6E, Scale::Fixed, 0, "Units for H.C.A.", ""},
     {0x70, 0x73, Scale::Time, 0, "Averaging duration", ""},
     {0x74, 0x77, Scale::Time, 0, "Actuality duration", ""},
-    {0x78, 0x78, Scale::Fixed, 0, "Fabrication number", ""},
-    {0x79, 0x79, Scale::Fixed, 0, "Enhanced identification", ""},
-    {0x7A, 0x7A, Scale::Fixed, 0, "Bus address", ""},
+    {0x78, 0x78, Scale::Fixed, 0, "Fabrication number", "", C},
+    {0x79, 0x79, Scale::Fixed, 0, "Enhanced identification", "", C},
+    {0x7A, 0x7A, Scale::Fixed, 0, "Bus address", "", C},
     {0x7E, 0x7E, Scale::Fixed, 0, "Any VIF", ""},
 };
 
@@ -53,32 +56,32 @@ constexpr Family PRIMARY[] = {
 constexpr Family EXTENSION_FD[] = {
     {0x00, 0x03, Scale::Exp, -3, "Credit", "currency units"},
     {0x04, 0x07, Scale::Exp, -3, "Debit", "currency units"},
-    {0x08, 0x08, Scale::Fixed, 0, "Access number", ""},
-    {0x09, 0x09, Scale::Fixed, 0, "Medium", ""},
-    {0x0A, 0x0A, Scale::Fixed, 0, "Manufacturer", ""},
-    {0x0B, 0x0B, Scale::Fixed, 0, "Parameter set identification", ""},
-    {0x0C, 0x0C, Scale::Fixed, 0, "Model/version", ""},
-    {0x0D, 0x0D, Scale::Fixed, 0, "Hardware version", ""},
-    {0x0E, 0x0E, Scale::Fixed, 0, "Firmware version", ""},
-    {0x0F, 0x0F, Scale::Fixed, 0, "Software version", ""},
-    {0x10, 0x10, Scale::Fixed, 0, "Customer location", ""},
-    {0x11, 0x11, Scale::Fixed, 0, "Customer", ""},
-    {0x12, 0x12, Scale::Fixed, 0, "Access code user", ""},
-    {0x13, 0x13, Scale::Fixed, 0, "Access code operator", ""},
-    {0x14, 0x14, Scale::Fixed, 0, "Access code system operator", ""},
-    {0x15, 0x15, Scale::Fixed, 0, "Access code developer", ""},
-    {0x16, 0x16, Scale::Fixed, 0, "Password", ""},
-    {0x17, 0x17, Scale::Fixed, 0, "Error flags", ""},
-    {0x18, 0x18, Scale::Fixed, 0, "Error mask", ""},
-    {0x1A, 0x1A, Scale::Fixed, 0, "Digital output", ""},
-    {0x1B, 0x1B, Scale::Fixed, 0, "Digital input", ""},
-    {0x1C, 0x1C, Scale::Fixed, 0, "Baud rate", "Bd"},
-    {0x1D, 0x1D, Scale::Fixed, 0, "Response delay time", "bit times"},
-    {0x1E, 0x1E, Scale::Fixed, 0, "Retry", ""},
-    {0x1F, 0x1F, Scale::Fixed, 0, "Remote control", ""},
-    {0x20, 0x20, Scale::Fixed, 0, "First storage number", ""},
-    {0x21, 0x21, Scale::Fixed, 0, "Last storage number", ""},
-    {0x22, 0x22, Scale::Fixed, 0, "Size of storage block", ""},
+    {0x08, 0x08, Scale::Fixed, 0, "Access number", "", C},
+    {0x09, 0x09, Scale::Fixed, 0, "Medium", "", C},
+    {0x0A, 0x0A, Scale::Fixed, 0, "Manufacturer", "", C},
+    {0x0B, 0x0B, Scale::Fixed, 0, "Parameter set identification", "", C},
+    {0x0C, 0x0C, Scale::Fixed, 0, "Model/version", "", C},
+    {0x0D, 0x0D, Scale::Fixed, 0, "Hardware version", "", C},
+    {0x0E, 0x0E, Scale::Fixed, 0, "Firmware version", "", C},
+    {0x0F, 0x0F, Scale::Fixed, 0, "Software version", "", C},
+    {0x10, 0x10, Scale::Fixed, 0, "Customer location", "", C},
+    {0x11, 0x11, Scale::Fixed, 0, "Customer", "", C},
+    {0x12, 0x12, Scale::Fixed, 0, "Access code user", "", C},
+    {0x13, 0x13, Scale::Fixed, 0, "Access code operator", "", C},
+    {0x14, 0x14, Scale::Fixed, 0, "Access code system operator", "", C},
+    {0x15, 0x15, Scale::Fixed, 0, "Access code developer", "", C},
+    {0x16, 0x16, Scale::Fixed, 0, "Password", "", C},
+    {0x17, 0x17, Scale::Fixed, 0, "Error flags", "", D},
+    {0x18, 0x18, Scale::Fixed, 0, "Error mask", "", D},
+    {0x1A, 0x1A, Scale::Fixed, 0, "Digital output", "", D},
+    {0x1B, 0x1B, Scale::Fixed, 0, "Digital input", "", D},
+    {0x1C, 0x1C, Scale::Fixed, 0, "Baud rate", "Bd", C},
+    {0x1D, 0x1D, Scale::Fixed, 0, "Response delay time", "bit times", C},
+    {0x1E, 0x1E, Scale::Fixed, 0, "Retry", "", C},
+    {0x1F, 0x1F, Scale::Fixed, 0, "Remote control", "", D},
+    {0x20, 0x20, Scale::Fixed, 0, "First storage number", "", C},
+    {0x21, 0x21, Scale::Fixed, 0, "Last storage number", "", C},
+    {0x22, 0x22, Scale::Fixed, 0, "Size of storage block", "", C},
     {0x24, 0x29, Scale::Time, 0, "Storage interval", ""},
     {0x2A, 0x2A, Scale::Fixed, 0, "Operator specific data", ""},
     {0x2B, 0x2B, Scale::Fixed, 0, "Time point second", "s"},
@@ -91,32 +94,45 @@ constexpr Family EXTENSION_FD[] = {
     {0x3C, 0x3F, Scale::Time, 0, "Period of nominal data transmissions", ""},
     {0x40, 0x4F, Scale::Exp, -9, "Voltage", "V"},
     {0x50, 0x5F, Scale::Exp, -12, "Current", "A"},
-    {0x60, 0x60, Scale::Fixed, 0, "Reset counter", ""},
-    {0x61, 0x61, Scale::Fixed, 0, "Cumulation counter", ""},
-    {0x62, 0x62, Scale::Fixed, 0, "Control signal", ""},
-    {0x63, 0x63, Scale::Fixed, 0, "Day of week", ""},
-    {0x64, 0x64, Scale::Fixed, 0, "Week number", ""},
+    {0x60, 0x60, Scale::Fixed, 0, "Reset counter", "", C},
+    {0x61, 0x61, Scale::Fixed, 0, "Cumulation counter", "", C},
+    {0x62, 0x62, Scale::Fixed, 0, "Control signal", "", D},
+    {0x63, 0x63, Scale::Fixed, 0, "Day of week", "", C},
+    {0x64, 0x64, Scale::Fixed, 0, "Week number", "", C},
     {0x65, 0x65, Scale::Fixed, 0, "Time point of day change", ""},
-    {0x66, 0x66, Scale::Fixed, 0, "State of parameter activation", ""},
+    {0x66, 0x66, Scale::Fixed, 0, "State of parameter activation", "", D},
     {0x67, 0x67, Scale::Fixed, 0, "Special supplier information", ""},
     {0x68, 0x6B, Scale::Time, 2, "Duration since last cumulation", ""},
     {0x6C, 0x6F, Scale::Time, 2, "Operating time battery", ""},
     {0x70, 0x70, Scale::Date, 0, "Date and time of battery change", ""},
     {0x71, 0x71, Scale::Fixed, 0, "RSSI", "dBm"},
-    {0x72, 0x72, Scale::Fixed, 0, "Daylight saving", ""},
-    {0x73, 0x73, Scale::Fixed, 0, "Listening window management", ""},
+    // Types K and L: shown as their bytes, most significant first.
+    {0x72, 0x72, Scale::Fixed, 0, "Daylight saving", "", IntegerType::Signed, true},
+    {0x73, 0x73, Scale::Fixed, 0, "Listening window management", "", IntegerType::Signed, true},
     {0x74, 0x74, Scale::Fixed, 0, "Remaining battery lifetime", "d"},
-    {0x75, 0x75, Scale::Fixed, 0, "Number of times the meter was stopped", ""},
+    {0x75, 0x75, Scale::Fixed, 0, "Number of times the meter was stopped", "", C},
     {0x76, 0x76, Scale::Fixed, 0, "Data container for manufacturer protocol", ""},
 };
+constexpr uint8_t FD_SECOND_LEVEL = 0x7D;
 
-// After VIF FB.
+// After FD 7D (FD FD on the wire).
+constexpr Family SECOND_LEVEL_FD[] = {
+    {0x02, 0x03, Scale::Time, 4, "Remaining battery lifetime", ""},
+};
+
+// After VIF FB. Of 22-26 and 58-73 (US gallons, °F) the current edition only
+// reserves some; older meters send them with the meaning kept here.
 constexpr Family EXTENSION_FB[] = {
     {0x00, 0x01, Scale::Exp, -1, "Energy", "MWh"},
+    {0x02, 0x03, Scale::Exp, 0, "Reactive energy", "kVARh"},
+    {0x04, 0x05, Scale::Exp, 0, "Apparent energy", "kVAh"},
     {0x08, 0x09, Scale::Exp, -1, "Energy", "GJ"},
+    {0x0C, 0x0F, Scale::Exp, -1, "Energy", "MCal"},
     {0x10, 0x11, Scale::Exp, 2, "Volume", "m^3"},
+    {0x14, 0x17, Scale::Exp, -3, "Reactive power", "kVAR"},
     {0x18, 0x19, Scale::Exp, 2, "Mass", "t"},
     {0x1A, 0x1B, Scale::Exp, -1, "Relative humidity", "%"},
+    {0x20, 0x20, Scale::Fixed, 0, "Volume", "feet^3"},
     {0x21, 0x21, Scale::Fixed, -1, "Volume", "feet^3"},
     {0x22, 0x22, Scale::Fixed, -1, "Volume", "american gallon"},
     {0x23, 0x23, Scale::Fixed, 0, "Volume", "american gallon"},
@@ -128,6 +144,7 @@ constexpr Family EXTENSION_FB[] = {
     {0x2B, 0x2B, Scale::Fixed, -1, "Phase U-I", "°"},
     {0x2C, 0x2F, Scale::Exp, -3, "Frequency", "Hz"},
     {0x30, 0x31, Scale::Exp, -1, "Power", "GJ/h"},
+    {0x34, 0x37, Scale::Exp, -3, "Apparent power", "kVA"},
     {0x58, 0x5B, Scale::Exp, -3, "Flow temperature", "°F"},
     {0x5C, 0x5F, Scale::Exp, -3, "Return temperature", "°F"},
     {0x60, 0x63, Scale::Exp, -3, "Temperature difference", "°F"},
@@ -158,9 +175,40 @@ constexpr Combinable COMBINABLE[] = {
     {0x3A, nullptr, "uncorrected unit"},
     {0x3B, nullptr, "accumulation only if positive"},
     {0x3C, nullptr, "accumulation of the absolute value only if negative"},
+    {0x3D, nullptr, "alternate non-metric unit system"},
+    {0x3E, nullptr, "value at base conditions"},
+    {0x3F, nullptr, "OBIS declaration"},
     {0x40, nullptr, "lower limit value"},
     {0x48, nullptr, "upper limit value"},
+    {0x68, nullptr, "value during lower limit exceed"},
+    {0x69, nullptr, "leakage values"},
+    {0x6C, nullptr, "value during upper limit exceed"},
+    {0x6D, nullptr, "overflow values"},
+    {0x7E, nullptr, "future value"},
 };
+
+// VIFEs that describe what the data is: they go into the quantity.
+struct Descriptive {
+  uint8_t code;
+  const char* text;
+  ProfileKind profile;
+};
+constexpr Descriptive DESCRIPTIVE[] = {
+    {0x12, "average value", ProfileKind::None},
+    {0x13, "inverse compact profile", ProfileKind::Inverse},
+    {0x14, "relative deviation", ProfileKind::None},
+    {0x1D, "standard-conform data content", ProfileKind::None},
+    {0x1E, "compact profile with registers", ProfileKind::WithRegisters},
+    {0x1F, "compact profile", ProfileKind::Profile},
+};
+
+// After VIFE 7C, the electricity codes: 01-0C.
+constexpr const char* AT_PHASE[13] = {
+    nullptr, "at phase L1", "at phase L2", "at phase L3", "at neutral", "between phases L1 and L2",
+    "between phases L2 and L3", "between phases L3 and L1", "at quadrant Q1", "at quadrant Q2",
+    "at quadrant Q3", "at quadrant Q4", "delta between import and export",
+};
+constexpr uint8_t VIFE_EXTENSION = 0x7C;
 
 // VIFE 00-1F; nullptr: reserved.
 constexpr const char* RECORD_ERRORS[32] = {
@@ -184,6 +232,8 @@ std::string hexByte(uint8_t b) { return hexText(&b, 1); }
 void apply(const Family& f, uint8_t code, VifMeaning& m, Record& r) {
   r.quantity = f.quantity;
   r.unit = f.unit;
+  m.integer = f.type;
+  m.hex = f.hex;
   const int step = code - f.first;
   switch (f.scale) {
     case Scale::Exp: m.exponent = f.exp + step; break;
@@ -198,12 +248,20 @@ std::string limitText(uint8_t code) {
   return std::string(first ? "first" : "last") + " exceed of " + (code & 0x08 ? "upper" : "lower") + " limit";
 }
 
-// False when the VIFE is not known: it and the ones after it stay raw.
-bool applyCombinable(uint8_t code, VifMeaning& m, Record& r) {
+// The VIFEs from vifes[i]; false when vifes[i] is not known: it and the ones
+// after it stay raw. `i` moves past a VIFE that takes the next one too.
+bool applyCombinable(const uint8_t* vifes, size_t count, size_t& i, VifMeaning& m, Record& r) {
+  const uint8_t code = vifes[i] & 0x7F;
   for (const Combinable& c : COMBINABLE)
     if (c.code == code) {
       if (c.suffix) r.unit += c.suffix;
       if (c.note) r.notes.push_back(c.note);
+      return true;
+    }
+  for (const Descriptive& d : DESCRIPTIVE)
+    if (d.code == code) {  // it says what the value is, so the value stays
+      r.quantity += std::string(", ") + d.text;
+      if (d.profile != ProfileKind::None) m.profile = d.profile;
       return true;
     }
   if (code < 0x20) {
@@ -211,11 +269,20 @@ bool applyCombinable(uint8_t code, VifMeaning& m, Record& r) {
     else if (code) m.error = "reserved error " + hexByte(code);
     return true;
   }
-  if (code == 0x39 || ((code & 0xF2) == 0x42)) {  // the value is a date, not the VIF's unit
+  if (code == VIFE_EXTENSION) {
+    if (!(vifes[i] & 0x80) || i + 1 >= count) return false;
+    const uint8_t next = vifes[i + 1] & 0x7F;
+    if (next >= sizeof AT_PHASE / sizeof *AT_PHASE || !AT_PHASE[next]) return false;
+    r.notes.push_back(AT_PHASE[next]);
+    return ++i, true;
+  }
+  if (code == 0x39 || ((code & 0xF2) == 0x42) || ((code & 0xFA) == 0x6A)) {  // the value is a date, not the VIF's unit
     m.date = true;
     r.unit.clear();
+    const std::string which = std::string(code & 1 ? "end" : "begin") + " of ";
     r.notes.push_back(code == 0x39 ? "start date of"
-                                   : std::string("date of ") + (code & 1 ? "end" : "begin") + " of " + limitText(code));
+                      : code >= 0x60 ? "date of " + which + (code & 0x04 ? "last" : "first") + " occurrence"
+                                     : "date of " + which + limitText(code));
     return true;
   }
   if (code == 0x41 || code == 0x49) {  // a count of exceeds, not the VIF's unit
@@ -224,10 +291,11 @@ bool applyCombinable(uint8_t code, VifMeaning& m, Record& r) {
     r.notes.push_back(std::string("number of exceeds of ") + (code & 0x08 ? "upper" : "lower") + " limit");
     return true;
   }
-  if ((code & 0xF0) == 0x50) {
+  if ((code & 0xF0) == 0x50 || (code & 0xF8) == 0x60) {  // a duration, not the VIF's unit
     m.exponent = 0;
     r.unit = TIME_UNITS[code & 3];
-    r.notes.push_back("duration of " + limitText(code));
+    r.notes.push_back(code >= 0x60 ? std::string("duration of ") + (code & 0x04 ? "last" : "first") + " occurrence"
+                                   : "duration of " + limitText(code));
     return true;
   }
   if ((code & 0xF8) == 0x70 || code == 0x7D) {
@@ -254,9 +322,17 @@ VifMeaning describeVif(uint8_t vif, const std::string& plainUnit, const uint8_t*
   size_t next = 0, rawFrom = count;  // the first combinable VIFE; the first one kept raw
   if ((vif == 0xFB || vif == 0xFD) && count) {  // the true VIF is the first VIFE
     code = vifes[0] & 0x7F;
-    family = vif == 0xFB ? lookup(EXTENSION_FB, code) : lookup(EXTENSION_FD, code);
-    if (!family) r.quantity = "Reserved VIF " + hexByte(vif) + " " + hexByte(code);
     next = 1;
+    if (vif == 0xFD && code == FD_SECOND_LEVEL && count > 1) {  // FD FD xx: the second-level table
+      code = vifes[1] & 0x7F;
+      next = 2;
+      family = lookup(SECOND_LEVEL_FD, code);
+      if (!family) r.quantity = "Reserved VIF FD FD " + hexByte(code);
+    } else {
+      family = vif == 0xFB ? lookup(EXTENSION_FB, code) : lookup(EXTENSION_FD, code);
+      if (!family) r.quantity = "Reserved VIF " + hexByte(vif) + " " + hexByte(code);
+    }
+    if (!family) rawFrom = next;  // what follows may mean something else there: not read as combinable
   } else if (code == 0x7C) {
     r.quantity = "Plain-text VIF";
     r.unit = plainUnit;
@@ -270,7 +346,7 @@ VifMeaning describeVif(uint8_t vif, const std::string& plainUnit, const uint8_t*
   if (family) apply(*family, code, m, r);
   for (size_t i = next; i < rawFrom; ++i) {
     const uint8_t e = vifes[i] & 0x7F;
-    if (e == 0x7F || !applyCombinable(e, m, r)) rawFrom = i;
+    if (e == 0x7F || !applyCombinable(vifes, count, i, m, r)) rawFrom = i;
   }
   r.rawVifes.assign(vifes + rawFrom, vifes + count);
   return m;
