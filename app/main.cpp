@@ -3,9 +3,11 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "app/main_window.h"
 #include "app/config_file.h"
+#include "app/front/front_texts.h"
 #include "app/front/user_folder.h"
 #include "interfaces/log_file.h"
 #include "link/com_ports.h"
@@ -23,10 +25,11 @@ int main(int argc, char* argv[]) {
   for (int i = 1; i < argc; ++i) inUserFolder = inUserFolder || std::strcmp(argv[i], USER_FOLDER_OPTION) == 0;
   const UserFolderResult folder = inUserFolder ? enterUserFolder() : UserFolderResult::Entered;
 
-  readConfigFile(CONFIG_FILE);
-  // Without a log (read-only folder, a directory of that name) the tool still
+  // A refused config leaves the defaults, as a missing one does; the console says why.
+  const OwnFileResult config = readConfigFile(CONFIG_FILE);
+  // Without a log (read-only folder, a symlink, another run's) the tool still
   // works; every writer skips the missing stream.
-  const bool logOpen = openLogFile(LOG_FILE);
+  const OwnFileResult log = openLogFile(LOG_FILE);
 
   FXApp application(DongleToolWindow::TITLE, "Brovanel");
   std::setvbuf(stdout, NULL, _IONBF, 0);
@@ -39,7 +42,9 @@ int main(int argc, char* argv[]) {
   if (inUserFolder)
     window->outputText((userFolderText(folder, userFolderPath()) + "\n").c_str(),
                        folder == UserFolderResult::Entered ? 0 : STYLE_SENT);
-  if (!logOpen) window->reportLogUnavailable(LOG_FILE);
+  if (config != OwnFileResult::Opened && config != OwnFileResult::Missing)
+    window->outputText((std::string(CONFIG_FILE) + " not read: " + ownFileText(config) + ".\n").c_str(), STYLE_SENT);
+  if (log != OwnFileResult::Opened) window->reportLogUnavailable(LOG_FILE, ownFileText(log));
   application.create();
   return application.run();
 }

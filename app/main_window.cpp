@@ -270,8 +270,9 @@ void DongleToolWindow::setFieldText(Field field, const std::string& text) {
 
 void DongleToolWindow::setStatusText(const std::string& text) { statusLine->setNormalText(text.c_str()); }
 
-void DongleToolWindow::reportLogUnavailable(const char* path) {
-  output.outputFormat(STYLE_SENT, "Log file %s could not be created; output is shown in the console only.\n", path);
+void DongleToolWindow::reportLogUnavailable(const char* path, const std::string& reason) {
+  output.outputFormat(STYLE_SENT, "Log file %s not used: %s; output is shown in the console only.\n", path,
+                      reason.c_str());
 }
 
 FXMenuRadio* DongleToolWindow::getFontRadio(int number) const {

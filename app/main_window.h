@@ -88,8 +88,8 @@ class DongleToolWindow : public FXMainWindow, public ConsoleView, public WindowF
   void outputText(const char* text, int style) { output.outputText(text, style); }
   void dumpSentBytes(const uint8_t* bytes, int count) { output.dumpSentBytes(bytes, count); }
   void dumpBytes(const uint8_t* bytes, int count, int style) { output.dumpBytes(bytes, count, style); }
-  // One console line telling that the log file could not be created.
-  void reportLogUnavailable(const char* path);
+  // One console line telling that the log file is not used, and why.
+  void reportLogUnavailable(const char* path, const std::string& reason);
 
   // What the core gets for a command: output, fields, port and pump.
   ToolContext context() {

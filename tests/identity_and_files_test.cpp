@@ -57,18 +57,6 @@ TEST(IdentityFields, FieldsFillTheStoresInTelegramOrder) {
 
 void writeFile(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
-TEST(ConfigFile, LinesLoseTheirLastCharacterAndCrLfCountsAsOne) {
-  writeFile("QORconfig.txt", "ABC\r\n01020304\n40\n03\nKEY\nx");
-  ASSERT_TRUE(readConfigFile("QORconfig.txt"));
-  const char* expected[] = {"ABC", "01020304", "40", "03", "KEY", "", ""};
-  for (int i = 0; i < CONFIG_LINE_COUNT; ++i) EXPECT_STREQ(configLines[i], expected[i]) << i;
-  ::unlink("QORconfig.txt");
-  ::mkdir("QORconfig.txt", 0755);  // a directory of that name counts as absent
-  EXPECT_FALSE(readConfigFile("QORconfig.txt"));
-  EXPECT_STREQ(configLines[0], "");
-  ::rmdir("QORconfig.txt");
-}
-
 // A dongle holds FIRMWARE_CAPACITY bytes; a longer image is refused whole,
 // never cut (a cut image is a broken firmware).
 TEST(FirmwareImage, LoadsUpToCapacityAndAFailedLoadUnloads) {
@@ -109,7 +97,7 @@ TEST(FirmwareImage, ALongPathIsPrintedWholeWithItsLineEnd) {
   writeFile(path, "abc");
   FakeConsole console;
   Output out(&console);
-  ASSERT_TRUE(openLogFile("long-path.log"));
+  ASSERT_EQ(openLogFile("long-path.log"), OwnFileResult::Opened);
   ASSERT_EQ(loadFirmwareFile(path.c_str(), out), LoadResult::Loaded);
   closeLogFile();
   const std::string line = "Read 3 bytes from file " + path + "\n";

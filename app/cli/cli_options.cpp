@@ -1,5 +1,7 @@
 #include "app/cli/cli_options.h"
 
+#include "app/cli/working_files.h"
+
 namespace {
 
 bool takesValue(const std::string& name) {
@@ -52,8 +54,9 @@ bool parseCommandLine(const std::vector<std::string>& args, const CliSources& so
       request = true;
       options.command = name == "--req-ud2" ? CliCommand::ReqUd2 : name == "--snd-nke" ? CliCommand::SndNke : CliCommand::Decode;
       options.frame = value;
-      if (!value.empty() && value[0] == '@' && (!sources.readFile || !sources.readFile(value.substr(1), options.frame)))
-        return error = "--decode " + value + ": cannot read it", false;
+      if (!value.empty() && value[0] == '@' &&
+          (!sources.readFile || !sources.readFile(value.substr(1), FRAME_TEXT_LIMIT, options.frame)))
+        return error = "--decode " + value + ": " + options.frame, false;
     } else if (name == "-q" || name == "--quiet") {
       options.quiet = true;
     } else if (name == "--fast") {
@@ -65,6 +68,7 @@ bool parseCommandLine(const std::vector<std::string>& args, const CliSources& so
       given[field] = true;
     } else if (name == "--key-file") {
       keyFile = value;
+      options.keyFile = value;
     } else if (name == "--port") {
       if (value.empty()) return error = "--port needs a value", false;
       for (const std::string& port : options.ports)
@@ -106,7 +110,8 @@ bool parseCommandLine(const std::vector<std::string>& args, const CliSources& so
   std::string keySource;  // how a refused key is named
   if (!given[key] && !keyFile.empty()) {
     std::string text;
-    if (!sources.readFile || !sources.readFile(keyFile, text)) return error = "--key-file " + keyFile + ": cannot read it", false;
+    if (!sources.readFile || !sources.readFile(keyFile, KEY_FILE_LIMIT, text))
+      return error = "--key-file " + keyFile + ": " + text, false;
     options.fields[key] = firstLine(text);
     given[key] = true;
     keySource = "--key-file " + keyFile + ":";
@@ -156,7 +161,9 @@ std::string cliUsage() {
          "                          machine can read it (ps) while the update runs\n"
          "                          Without any of them: QORconfig.txt line 5, else\n"
          "                          5A17C3E90B4D62F8A1C07E3B9D2F4A68\n"
-         "  --log FILE              log of the session (QORFW.log)\n"
+         "  --log FILE              log (QORFW.log), appended to: each run adds a header line\n"
+         "                          (UTC time, version, port, what was asked), then its text;\n"
+         "                          it alone shows the key, never the terminal\n"
          "  --fast                  fast answers: read each answer as it arrives\n"
          "  --json                  one JSON object per event on stdout (see README);\n"
          "                          human text goes to stderr; with --decode one object\n"
@@ -166,6 +173,9 @@ std::string cliUsage() {
          "A request waits 5 s for its answer. After an update the next counter is printed\n"
          "as 'counter: HEX8', for --counter of the next run.\n"
          "exit codes: 0 done, 1 usage, 2 firmware file, 3 serial port, 4 no answer from the\n"
-         "dongle, 5 cancelled (SIGINT or SIGTERM); with several ports the largest of theirs;\n"
-         "6 --decode: not a valid long frame, or a protected one that does not verify\n";
+         "dongle, 5 cancelled (SIGINT, SIGTERM or SIGHUP); with several ports the largest\n"
+         "of theirs; 6 --decode: not a valid long frame, or a protected one that does not\n"
+         "verify, --req-ud2: an answer that does not verify; 7 the counter request's answer\n"
+         "does not verify (wrong key or identification); 8 the log or QORconfig.txt is\n"
+         "refused (a symlink, not your own, in use by another run) or names an input\n";
 }

@@ -17,7 +17,10 @@ enum CliExit {
   EXIT_PORT = 3,
   EXIT_NO_ANSWER = 4,
   EXIT_CANCELLED = 5,
-  EXIT_NOT_DECODED = 6,  // --decode: no valid long frame, or a protected one that does not verify
+  EXIT_NOT_DECODED = 6,  // --decode: no valid long frame, or a protected one that does not verify; --req-ud2: an
+                         // answer that does not verify
+  EXIT_NOT_VERIFIED = 7,  // an update's counter request answered by one that does not verify: key or identification
+  EXIT_FILE = 8,          // the log or QORconfig.txt refused (a symlink, not one's own, in use), or the log names an input
 };
 
 struct CliOptions {
@@ -29,6 +32,7 @@ struct CliOptions {
   int baudIndex = 1;  // as the window's list: 0 = 2400, 1 = 9600
   CliProtocol protocol = CliProtocol::Encrypted;
   std::string logPath = "QORFW.log";
+  std::string keyFile;  // --key-file, an input the log must not be
   bool quiet = false;
   bool fast = false;  // fast answers: read an answer as soon as it arrives
   bool json = false;  // NDJSON events on stdout, human text on stderr
@@ -40,8 +44,8 @@ struct CliOptions {
 struct CliSources {
   const std::vector<std::string>* config = nullptr;  // the lines of QORconfig.txt, null when none
   const char* keyVariable = nullptr;                 // MBUS_KEY, null when unset
-  // A whole file into text; false when it cannot be read.
-  std::function<bool(const std::string& path, std::string& text)> readFile;
+  // At most limit bytes of a file into text; false with the reason in text.
+  std::function<bool(const std::string& path, size_t limit, std::string& text)> readFile;
 };
 
 // args without the program name. The key comes from --key, else --key-file,

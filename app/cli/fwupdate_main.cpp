@@ -3,15 +3,10 @@
 // ports run as one child process each (port_runs); --decode needs no port.
 #include <sys/stat.h>
 #include <unistd.h>
-#ifdef _WIN32
-#include <windows.h>
-#endif
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 
 #include "app/cli/child_process.h"
 #include "app/cli/cli_options.h"
@@ -19,6 +14,7 @@
 #include "app/cli/json_events.h"
 #include "app/cli/port_runs.h"
 #include "app/cli/terminal_front.h"
+#include "app/cli/working_files.h"
 #include "app/config_file.h"
 #include "app/front/front_texts.h"
 #include "commands/answer_wait.h"
@@ -55,17 +51,8 @@ struct Run {
   }
 };
 
-bool readWholeFile(const std::string& path, std::string& text) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return false;
-  std::ostringstream all;
-  all << file.rdbuf();
-  text = all.str();
-  return !file.bad();
-}
-
-// Before the log is emptied or the port opened: a script must never get a
-// partial update, nor an empty one.
+// Before the log is opened or the port: a script must never get a partial
+// update, nor an empty one.
 std::string imageError(const std::string& path) {
   struct stat info;
   if (stat(path.c_str(), &info) != 0) return path + ": " + std::strerror(errno);
@@ -96,7 +83,8 @@ WaitOutcome request(ToolContext& ctx, Run& run, LinkRequest kind, AnswerValues& 
   const WaitOutcome outcome = requestAndWait(ctx, kind, REQUEST_BUDGET);
   ctx.answer = nullptr;
   if (answer.answered) {
-    run.counter = answer.counter;
+    // An answer that fails verification is no source of a counter.
+    if (answer.decrypt != AnswerValues::Decrypt::Error) run.counter = answer.counter;
     if (run.events) run.events->answer(answer);
   }
   return outcome;
@@ -122,6 +110,12 @@ int runUpdate(ToolContext& ctx, Run& run) {
     AnswerValues answer;
     const WaitOutcome outcome = request(ctx, run, LinkRequest::ReqUd2, answer);
     if (outcome != WaitOutcome::Raised) return waitFailure(run, outcome, "the dongle did not answer the counter request");
+    // Its counter and identity cannot be trusted, and telegrams under a wrong
+    // key would only go unanswered until every repetition is spent.
+    if (answer.decrypt == AnswerValues::Decrypt::Error)
+      return run.fail(EXIT_NOT_VERIFIED, std::string("the answer to the counter request does not verify (") +
+                                             decryptCheckText(answer.decryptCheck) +
+                                             "): check the key and the identification (--id)");
     keepGivenIdentity(ctx, options);
   }
   const UpdateOutcome outcome = runFirmwareUpdate(ctx);
@@ -149,6 +143,8 @@ int runRequest(ToolContext& ctx, Run& run, TerminalConsole& console) {
   console.echoTo(nullptr);
   std::fflush(run.human);
   if (outcome != WaitOutcome::Raised) return waitFailure(run, outcome, "no answer from the dongle within 5 s");
+  if (answer.decrypt == AnswerValues::Decrypt::Error)
+    return run.fail(EXIT_NOT_DECODED, std::string("the answer does not verify: ") + decryptCheckText(answer.decryptCheck));
   if (options.command == CliCommand::ReqUd2 && answer.answered) {
     // Without an identity in the answer the one given still stands.
     const bool named = answer.identified && answer.manufacturer[0];
@@ -163,6 +159,17 @@ int runRequest(ToolContext& ctx, Run& run, TerminalConsole& console) {
   return run.done("");
 }
 
+// What a log's header line says was asked.
+std::string asked(const CliOptions& options) {
+  switch (options.command) {
+    case CliCommand::ReqUd2: return "REQ_UD2";
+    case CliCommand::SndNke: return "SND_NKE";
+    default: break;
+  }
+  return std::string("update ") + options.image + " by the " + protocolName(options.protocol) + " protocol" +
+         (options.given[(int)Field::Counter] ? " from counter " + options.fields[(int)Field::Counter] : "");
+}
+
 int runPort(const CliOptions& options) {
   JsonEvents json(stdout, options.port);
   Run run{options, options.json ? stderr : stdout, options.json ? &json : nullptr};
@@ -175,10 +182,17 @@ int runPort(const CliOptions& options) {
     const std::string imageProblem = imageError(options.image);
     if (!imageProblem.empty()) return run.fail(EXIT_IMAGE, imageProblem);
   }
-  if (!openLogFile(options.logPath.c_str()))
-    std::fprintf(stderr, "mbus-fwupdate: Log file %s could not be created; output is shown in the console only.\n",
-                 options.logPath.c_str());
+  const std::string input =
+      inputUnderLog(options.logPath, {options.image, options.keyFile, CONFIG_FILE, options.port});
+  if (!input.empty()) return run.fail(EXIT_FILE, "--log " + options.logPath + " is " + input + ", an input of this run");
+  const OwnFileResult log = openLogFile(options.logPath.c_str(), WriteMode::Append);
+  if (log != OwnFileResult::Opened)
+    return run.fail(EXIT_FILE, "log " + options.logPath + " refused: " + ownFileText(log) +
+                                   (log == OwnFileResult::InUse ? "; give this run its own with --log FILE" : ""));
+  const std::string header = logHeaderLine(std::time(nullptr), options.port, asked(options));
+  logWrite(header.data(), header.size());
   TerminalConsole console;
+  console.hideKeyLine("hidden on the terminal; the log " + options.logPath + " holds it");
   Output out(&console);
   FieldTexts fields;
   for (int f = 0; f < FIELD_COUNT; ++f) fields.setFieldText((Field)f, options.fields[f]);
@@ -207,6 +221,10 @@ int runPort(const CliOptions& options) {
   } else if (loaded == LoadResult::CannotOpen) {
     out.outputText("Error opening firmware file.\n", STYLE_SENT);
     code = run.fail(EXIT_IMAGE, "cannot read " + options.image);
+  } else if (options.command == CliCommand::Update && (firmwareLength == 0 || firmwareLength < size)) {
+    // The bytes read, not the size the folder told, decide what is delivered.
+    code = run.fail(EXIT_IMAGE, options.image + ": read " + std::to_string(firmwareLength) + " of the " +
+                                    std::to_string(size) + " bytes its size gives");
   } else if (const SerialOpenResult opened = link.connect(options.port, options.baudIndex);
              opened != SerialOpenResult::Ok) {
     code = run.fail(EXIT_PORT, serialErrorReason(opened, options.port));
@@ -220,27 +238,20 @@ int runPort(const CliOptions& options) {
 
 }  // namespace
 
-#ifdef _WIN32
-// Units such as °C are UTF-8; a console shows them only in that code page,
-// which stays the console's after we end unless it is given back.
-struct Utf8Console {
-  const UINT before = GetConsoleOutputCP();
-  Utf8Console() { if (before) SetConsoleOutputCP(CP_UTF8); }
-  ~Utf8Console() { if (before) SetConsoleOutputCP(before); }
-};
-#endif
-
 int main(int argc, char* argv[]) {
-#ifdef _WIN32
   const Utf8Console utf8;
-#endif
+  // First: a stop signal from now on cancels, and a child's blocked ones come through.
+  installStopHandlers();
   std::vector<std::string> config;
-  if (readConfigFile(CONFIG_FILE))
+  const OwnFileResult configRead = readConfigFile(CONFIG_FILE);
+  if (configRead == OwnFileResult::Opened)
     for (int i = 0; i < CONFIG_LINE_COUNT; ++i) config.push_back(configLines[i]);
   CliSources sources;
   sources.config = configLoaded ? &config : nullptr;
-  sources.keyVariable = std::getenv("MBUS_KEY");
-  sources.readFile = readWholeFile;
+  // Set but empty counts as unset, as a shell's `MBUS_KEY= cmd` means.
+  const char* keyVariable = std::getenv("MBUS_KEY");
+  sources.keyVariable = keyVariable && *keyVariable ? keyVariable : nullptr;
+  sources.readFile = readInputFile;
   const std::vector<std::string> args(argv + 1, argv + argc);
   CliOptions options;
   std::string error;
@@ -252,13 +263,16 @@ int main(int argc, char* argv[]) {
     std::printf("%s", cliUsage().c_str());
     return EXIT_DONE;
   }
+  if (configRead != OwnFileResult::Opened && configRead != OwnFileResult::Missing) {
+    std::fprintf(stderr, "mbus-fwupdate: %s refused: %s\n", CONFIG_FILE, ownFileText(configRead).c_str());
+    return EXIT_FILE;
+  }
   if (options.command == CliCommand::Decode) {
     const DecodeRun decoded = decodeFrameCommand(options);
     std::fputs(decoded.out.c_str(), stdout);
     std::fputs(decoded.err.c_str(), stderr);
     return decoded.exit;
   }
-  installStopHandlers();
   if (options.ports.size() > 1) return runPorts(ownProgramPath(argv[0]), args, options);
   return runPort(options);
 }

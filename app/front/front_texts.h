@@ -3,6 +3,7 @@
 #pragma once
 #include <string>
 
+#include "interfaces/own_file.h"
 #include "link/serial_port.h"
 
 // The window's box after a failed Connect, e.g. "Serial Error\nCOM port %s not found".
@@ -12,3 +13,6 @@ std::string serialErrorReason(SerialOpenResult result, const std::string& port);
 
 // "big.cfw has 131105 bytes; a dongle takes at most 131104"
 std::string imageTooLargeText(const std::string& path, unsigned long long size);
+
+// Why a working file (log, config) was refused, e.g. "it is a symbolic link".
+std::string ownFileText(OwnFileResult result);

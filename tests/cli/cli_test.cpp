@@ -36,8 +36,9 @@ TEST(CliOptions, EveryValueIsCheckedAndEveryFieldHasItsSource) {
   const std::vector<std::string> config = {"ABC", "11223344", "01", "2", "000102030405060708090A0B0C0D0E0F"};
   const std::string ones(32, '1');
   CliSources sources;
-  sources.readFile = [](const std::string& path, std::string& text) {
-    text = path == "k.txt" ? "FFEEDDCCBBAA99887766554433221100\r\nsecond line\n" : "5A17";
+  sources.readFile = [](const std::string& path, size_t, std::string& text) {
+    text = path == "k.txt" ? "FFEEDDCCBBAA99887766554433221100\r\nsecond line\n"
+           : path == "missing.txt" ? "cannot read it" : "5A17";
     return path != "missing.txt";
   };
   const struct { const char* behaviour; std::vector<std::string> args; int withConfig; const char* expected; } cases[] = {
@@ -168,11 +169,15 @@ TEST_F(FwUpdate, EveryProtocolDeliversTheWholeImage) {
                                                             {"block", "unencrypted QOR protocol: 6 of 6 blocks"},
                                                             {"simple", "simple Brovanel protocol: 4 of 4 chunks"}};
   for (const auto& [protocol, closing] : protocols) {
+    std::filesystem::remove("QORFW.log");  // runs append
     startDongle();
     const ToolRun run = runTool({"-p", "port", "--protocol", protocol, small});
     EXPECT_EQ(run.code, 0) << protocol << run.err;
     EXPECT_EQ(readBytes(dongle->outputPath), readBytes(small)) << protocol;
-    const std::string log = readText("QORFW.log");
+    std::string log = readText("QORFW.log");
+    // One header line, then the window's text.
+    EXPECT_TRUE(has(log.substr(0, log.find('\n')), " port port: update " + small + " by the " + protocol)) << log;
+    log = log.substr(log.find('\n') + 1);
     EXPECT_EQ(log.rfind("Read 700 bytes from file " + small + "\n", 0), 0u) << protocol;
     EXPECT_EQ(run.out.rfind(closing + " in ", 0), 0u) << run.out;
     EXPECT_EQ(lastLine(run.out), lastLine(log)) << protocol;
@@ -328,10 +333,13 @@ TEST_F(FwUpdate, RequestsPrintTheAnswerDecrypted) {
   const ToolRun run = runTool({"-p", "port", "--req-ud2"});
   EXPECT_EQ(run.code, 0);
   // The window's text of the same first answer: frames, counter, "Decrypt OK." and the dump.
-  const std::string window = readText(std::string(getenv("MBUS_SOURCE_DIR")) + "/tests/golden/req-protected.console");
+  std::string window = readText(std::string(getenv("MBUS_SOURCE_DIR")) + "/tests/golden/req-protected.console");
+  const size_t key = window.find("Decrypting using key: ") + 22;  // the log alone shows the key
+  window.replace(key, window.find('\n', key) - key, "(hidden on the terminal; the log QORFW.log holds it)");
   // Then its records: after 2F 2F the counter record 04 FD 08 01 00 00 00.
   EXPECT_EQ(run.out, window.substr(0, window.find(">>>", 1)) + "  Access number 1\n" +
                          "manufacturer: BRV\nid: 01020304\nversion: 40\ndevice type: 03\ncounter: 00000002\n");
+  EXPECT_TRUE(has(readText("QORFW.log"), "Decrypting using key: 0x5A 0x17 0xC3 0xE9 0x0B 0x4D 0x62 0xF8 0xA1 0xC0"));
   // A log left by someone else's umask is narrowed: its traces hold the keys.
   std::ofstream("QORFW.log") << "old";
   chmod("QORFW.log", 0644);

@@ -49,7 +49,7 @@ TEST(DecodeCommand, FramesGiveTheirExitCodeFieldsAndTheCheckThatFailed) {
       {"NoHexDigit", {"68 0x"}, 6, "{}", "character 5 of the frame is no hex digit"},
   };
   CliSources sources;
-  sources.readFile = [&](const std::string& path, std::string& text) {
+  sources.readFile = [&](const std::string& path, size_t, std::string& text) {
     return text = hex(plain).replace(29, 1, "\r\n").replace(60, 1, "\n"), path == "frame.hex";
   };
   CliOptions options;
