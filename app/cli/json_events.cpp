@@ -58,9 +58,12 @@ void JsonEvents::progress(unsigned done, unsigned total) {
 }
 
 void JsonEvents::answer(const AnswerValues& answer) {
-  nlohmann::json event = {{"event", "answer"}, {"port", port_}, {"counter", hex(answer.counter, 8)},
+  const bool refused = answer.decrypt == AnswerValues::Decrypt::Error;
+  // A refused answer's counter and identity are anyone's claim: not told as the meter's.
+  nlohmann::json event = {{"event", "answer"}, {"port", port_},
+                          {"counter", refused ? nlohmann::json(nullptr) : nlohmann::json(hex(answer.counter, 8))},
                           {"decrypt", decryptName(answer.decrypt)}};
-  if (answer.identified) {
+  if (answer.identified && !refused) {
     event["manufacturer"] = answer.manufacturer;
     event["id"] = hex(answer.idNumber, 8);
     event["version"] = hex(answer.version, 2);

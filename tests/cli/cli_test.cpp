@@ -12,10 +12,12 @@
 #include <filesystem>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <functional>
 #include <set>
 #include <fstream>
 #include <sstream>
 
+#include "app/cli/child_process.h"
 #include "app/cli/cli_options.h"
 #include "app/cli/terminal_front.h"
 #include "tests/support/fakes.h"
@@ -127,23 +129,39 @@ TEST(TerminalFront, ProgressShowsShareRateAndTimeLeftAndPollsOncePerInterval) {
 
 struct ToolRun { int code; std::string out, err; double seconds; };
 
-// SIGINT goes once `interrupt` turns true.
-ToolRun runTool(std::vector<std::string> args, bool (*interrupt)() = nullptr) {
+// `signal` goes once `interrupt` turns true: to the tool, or twice to its own
+// process group. stdoutPipe: stdout is a pipe closed after its first line.
+struct Stop { int signal = SIGINT; bool toGroupTwice = false; };
+ToolRun runTool(std::vector<std::string> args, bool (*interrupt)() = nullptr, Stop stop = {}, bool stdoutPipe = false) {
   args.insert(args.begin(), built("mbus-fwupdate"));
   const auto start = std::chrono::steady_clock::now();
+  int pipeEnds[2] = {-1, -1};
+  if (stdoutPipe && pipe(pipeEnds) != 0) return {-1, "", "", 0};
   const pid_t pid = fork();
   if (pid == 0) {
+    if (stop.toGroupTwice) setsid();
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-    if (freopen("out.txt", "w", stdout) && freopen("err.txt", "w", stderr)) execv(argv[0], argv.data());
+    if (stdoutPipe) dup2(pipeEnds[1], 1), close(pipeEnds[0]), close(pipeEnds[1]);
+    if ((stdoutPipe || freopen("out.txt", "w", stdout)) && freopen("err.txt", "w", stderr)) execv(argv[0], argv.data());
     _exit(127);
+  }
+  std::string firstLine;
+  if (stdoutPipe) {  // as `| head -n 1`: one line read, then the pipe closed
+    close(pipeEnds[1]);
+    for (char c = 0; read(pipeEnds[0], &c, 1) == 1 && c != '\n';) firstLine += c;
+    close(pipeEnds[0]);
   }
   int status = 0;
   for (bool sent = false; waitpid(pid, &status, WNOHANG) == 0; usleep(20000))
-    if (interrupt && !sent && interrupt()) sent = kill(pid, SIGINT) == 0;
+    if (interrupt && !sent && interrupt()) {
+      sent = kill(stop.toGroupTwice ? -pid : pid, stop.signal) == 0;
+      if (stop.toGroupTwice) usleep(100000), kill(-pid, stop.signal);
+    }
   const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readText("out.txt"), readText("err.txt"), took.count()};
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, stdoutPipe ? firstLine : readText("out.txt"),
+          readText("err.txt"), took.count()};
 }
 
 class FwUpdate : public ::testing::Test {
@@ -198,13 +216,72 @@ TEST_F(FwUpdate, SilentDongleEndsWithinTheRepetitionBound) {
   EXPECT_EQ(lastLine(readText("QORFW.log")), "No answer from the dongle at chunk 3 of 4; update stopped.");
 }
 
-TEST_F(FwUpdate, InterruptClosesThePortAndCompletesTheLog) {
+// However the run is stopped, every port cancels with its line in its log,
+// and the port and its lock are free for the next run at once.
+TEST_F(FwUpdate, StopSignalsCancelCleanlyHoweverManyArrive) {
+  const struct {
+    const char* behaviour;
+    std::vector<std::string> args;
+    Stop stop;
+    bool (*when)();
+    std::vector<std::string> logs;
+  } cases[] = {
+      {"InterruptCancels", {"-p", "a", built("sample-firmware.cfw")}, {SIGINT, false},
+       [] { return has(readText("QORFW.log"), "Send FW data 256"); }, {"QORFW.log"}},
+      {"HangUpCancelsLikeTerm", {"-p", "a", built("sample-firmware.cfw")}, {SIGHUP, false},
+       [] { return has(readText("QORFW.log"), "Send FW data 256"); }, {"QORFW.log"}},
+      // In the pause after validate, as a shell's `kill -TERM -- -PGID` typed twice.
+      {"TermTwiceToTheGroupCancelsEveryChild", {"-p", "a", "-p", "b", "--protocol", "block", small}, {SIGTERM, true},
+       [] { return has(readText("QORFW-a.log"), "send validate") && has(readText("QORFW-b.log"), "send validate"); },
+       {"QORFW-a.log", "QORFW-b.log"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.behaviour);
+    SetUp();
+    DongleLauncher a("a", {}), b("b", {});
+    ASSERT_TRUE(a.started() && b.started());
+    const ToolRun run = runTool(c.args, c.when, c.stop);
+    EXPECT_EQ(run.code, 5) << run.err;
+    for (const std::string& log : c.logs)
+      EXPECT_EQ(lastLine(readText(log)).rfind("Firmware update cancelled at ", 0), 0u) << log;
+    EXPECT_TRUE(std::filesystem::is_empty("locks")) << "the port's lock file is left";
+    EXPECT_EQ(runTool({"-p", "a", "--snd-nke"}).code, 0) << "the port is free again";
+  }
+}
+
+// `--json ... | head -n 1`: the closed pipe stops no update half-way.
+TEST_F(FwUpdate, ClosedOutputLetsTheUpdateFinish) {
   startDongle();
-  const ToolRun run = runTool({"-p", "port", built("sample-firmware.cfw")},
-                              [] { return has(readText("QORFW.log"), "Send FW data 256"); });
-  EXPECT_EQ(run.code, 5);
-  EXPECT_EQ(lastLine(readText("QORFW.log")).rfind("Firmware update cancelled at ", 0), 0u);
-  EXPECT_TRUE(std::filesystem::is_empty("locks")) << "the port's lock file is left";
+  const ToolRun run = runTool({"-p", "port", "--json", "-q", "--protocol", "block", small}, nullptr, {}, true);
+  EXPECT_EQ(run.code, 0) << run.err;
+  EXPECT_TRUE(has(run.out, R"("event":"start")")) << run.out;
+  EXPECT_EQ(readBytes(dongle->outputPath), readBytes(small));
+  EXPECT_TRUE(std::filesystem::is_empty("locks"));
+}
+
+// A second child must hold none of the first one's pipe ends, and a stop
+// signal before a child's handlers are in place waits for them.
+TEST(ChildProcesses, PipesStayTheirChildsAndStopSignalsWaitForTheHandlers) {
+  std::set<int> before;  // whatever this test process was given to pass on
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
+    before.insert(std::stoi(entry.path().filename().string()));
+  ChildProcess first, second, early;
+  std::vector<std::string> fds, said;
+  ASSERT_TRUE(first.start({"/bin/sh", "-c", "sleep 1"}, [](const std::string&) {}, [](const std::string&) {}));
+  ASSERT_TRUE(second.start({"/bin/sh", "-c", "ls -l /proc/$$/fd"}, [&](const std::string& l) { fds.push_back(l); },
+                           [](const std::string&) {}));
+  ASSERT_TRUE(early.start({"/bin/sh", "-c", "kill -TERM $$; echo alive"}, [&](const std::string& l) { said.push_back(l); },
+                          [](const std::string&) {}));
+  EXPECT_EQ(second.wait(), 0);
+  for (const std::string& line : fds) {
+    const size_t arrow = line.find(" -> ");
+    if (arrow == std::string::npos) continue;
+    const int fd = std::stoi(line.substr(line.rfind(' ', arrow - 1) + 1));
+    EXPECT_FALSE(fd > 2 && !before.count(fd) && has(line, "pipe:")) << line;
+  }
+  EXPECT_EQ(early.wait(), 0);
+  EXPECT_EQ(said, std::vector<std::string>{"alive"});
+  EXPECT_EQ(first.wait(), 0);
 }
 
 std::map<std::string, std::vector<nlohmann::json>> eventsByPort(const std::string& ndjson) {
@@ -225,11 +302,13 @@ void expectDocumentedKeys(const nlohmann::json& event) {
       {"step", {"event", "port", "step", "done", "total"}},
       {"progress", {"event", "port", "done", "total", "percent", "seconds"}},
       {"answer", {"event", "port", "counter", "decrypt", "manufacturer", "id", "version", "device_type"}},
+      {"refused answer", {"event", "port", "counter", "decrypt", "decrypt_check"}},
       {"answer with records", {"event", "port", "counter", "decrypt", "manufacturer", "id", "version", "device_type",
                                "control", "address", "ci", "access_number", "status", "signature", "records"}},
       {"result", {"event", "port", "exit", "counter", "seconds", "message"}},
   };
-  const auto known = keys.find(event.value("event", "") + (event.contains("records") ? " with records" : ""));
+  const std::string kind = event.value("decrypt", "") == "error" ? "refused answer" : event.value("event", "");
+  const auto known = keys.find(kind + (event.contains("records") ? " with records" : ""));
   ASSERT_NE(known, keys.end()) << event.dump();
   std::set<std::string> got;
   for (const auto& item : event.items()) got.insert(item.key());
@@ -288,7 +367,7 @@ TEST_F(FwUpdate, InterruptCancelsEveryPortAndEachLogEndsWithItsCancelLine) {
   EXPECT_EQ(run.code, 5);
   for (const std::string port : {"a", "b", "c"}) {
     EXPECT_EQ(lastLine(readText("QORFW-" + port + ".log")).rfind("Firmware update cancelled at ", 0), 0u) << port;
-    EXPECT_TRUE(has(run.out, "[" + port + "] mbus-fwupdate: Firmware update cancelled at ")) << run.out;
+    EXPECT_TRUE(has(run.err, "[" + port + "] mbus-fwupdate: Firmware update cancelled at ")) << "errors on stderr";
     std::istringstream table(run.out.substr(run.out.find("\nport ") + 1));
     std::string name, result, code;
     while (table >> name >> result >> code && name != port) table.ignore(1 << 10, '\n');
@@ -299,15 +378,32 @@ TEST_F(FwUpdate, InterruptCancelsEveryPortAndEachLogEndsWithItsCancelLine) {
 TEST_F(FwUpdate, BadInputSendsNothing) {
   startDongle();
   std::ofstream("big.cfw") << std::string(131105, 'x');
-  const struct { std::vector<std::string> args; int code; const char* error; bool holdPort; } cases[] = {
-      {{"--bogus", small}, 1, "unknown option --bogus", false},
-      {{"big.cfw"}, 2, "big.cfw has 131105 bytes; a dongle takes at most 131104", false},
-      {{"missing.cfw"}, 2, "missing.cfw: No such file", false},
-      {{"-p", "nowhere", small}, 3, "serial port nowhere not found", false},
-      {{"-p", "a/port", "-p", "b/port", small}, 1, "would share the log QORFW-port.log", false},
-      {{small}, 3, "serial port port is held by another program", true},
+  std::ofstream("victim.txt") << "precious\n";
+  const std::function<void()> none = [] {};
+  const struct {
+    std::vector<std::string> args;
+    int code;
+    std::string error;
+    bool holdPort;
+    std::function<void()> plant;
+  } cases[] = {
+      {{"--bogus", small}, 1, "unknown option --bogus", false, none},
+      {{"big.cfw"}, 2, "big.cfw has 131105 bytes; a dongle takes at most 131104", false, none},
+      {{"missing.cfw"}, 2, "missing.cfw: No such file", false, none},
+      {{"-p", "nowhere", small}, 3, "serial port nowhere not found", false, none},
+      {{"-p", "a/port", "-p", "b/port", small}, 1, "would share the log QORFW-port.log", false, none},
+      {{"-p", "a/COM7", "-p", "b/com7", small}, 1, "would share the log QORFW-com7.log", false, none},
+      {{small}, 3, "serial port port is held by another program", true, none},
+      {{"--key-file", "/dev/zero", small}, 1, "--key-file /dev/zero: it is longer than 4096 bytes", false, none},
+      {{"--log", small, small}, 8, "--log " + small + " is " + small + ", an input", false, none},
+      {{"--log", "QORFW-link.log", "--snd-nke"}, 8, "log QORFW-link.log refused: it is a symbolic link", false,
+       [] { symlink("victim.txt", "QORFW-link.log"); }},
+      {{"--snd-nke"}, 8, "log QORFW.log refused: it is not a regular file", false, [] { mkfifo("QORFW.log", 0600); }},
+      {{"--snd-nke"}, 8, "QORconfig.txt refused: it is not a regular file", false,
+       [] { mkfifo("QORconfig.txt", 0600); }},
   };
   for (const auto& c : cases) {
+    c.plant();
     std::vector<std::string> args = c.args;
     if (std::find(args.begin(), args.end(), "-p") == args.end()) args.insert(args.begin(), {"-p", "port"});
     const int held = c.holdPort ? open("port", O_RDWR | O_NOCTTY) : -1;
@@ -316,8 +412,47 @@ TEST_F(FwUpdate, BadInputSendsNothing) {
     if (held >= 0) close(held);
     EXPECT_EQ(run.code, c.code) << c.error;
     EXPECT_TRUE(has(run.err, c.error) && std::count(run.err.begin(), run.err.end(), '\n') == 1) << c.error << ": " << run.err;
+    std::filesystem::remove("QORFW.log");
   }
-  EXPECT_TRUE(has(runTool({"--help"}).out, "exit codes: 0 done"));
+  EXPECT_TRUE(has(runTool({"--help"}).out, "exit codes: 0 done")) << "a FIFO config does not hang --help";
+  std::filesystem::remove("QORconfig.txt");
+  EXPECT_EQ(readText("victim.txt"), "precious\n");
+  EXPECT_EQ(std::filesystem::file_size(small), 700u) << "the image is no log";
+  EXPECT_TRUE(has(summary(), "telegrams=0\n"));
+}
+
+// A run in the folder of a running update must leave its log whole; each
+// run adds its header line to the log.
+TEST_F(FwUpdate, LogInUseIsRefusedAndEveryRunAppendsItsHeader) {
+  startDongle();
+  const ToolRun first = runTool({"-p", "port", "--snd-nke"});
+  const int held = open("QORFW.log", O_WRONLY);  // as a running update holds it
+  ASSERT_EQ(flock(held, LOCK_EX), 0);
+  const ToolRun second = runTool({"-p", "port", "--snd-nke"});
+  close(held);
+  EXPECT_EQ(second.code, 8);
+  EXPECT_TRUE(has(second.err, "log QORFW.log refused: another run of the tool is writing it; give this run its own"))
+      << second.err;
+  EXPECT_EQ(runTool({"-p", "port", "--req-ud2"}).code, 0);
+  const std::string log = readText("QORFW.log");
+  EXPECT_EQ(std::count(log.begin(), log.end(), 'Z'), 2) << log;  // two header lines: the UTC time's Z
+  EXPECT_TRUE(has(log, " mbus-fwupdate 1.8.0 port port: SND_NKE\n>>> SND_NKE\n")) << log;
+  EXPECT_TRUE(has(log, " port port: REQ_UD2\n>>> REQ_UD2\n")) << log;
+}
+
+// The learned counter's answer under a wrong key ends the update at once,
+// and nothing in it becomes a counter or an identity.
+TEST_F(FwUpdate, WrongKeyStopsTheCounterStepAtOnce) {
+  startDongle({"--protected-answers"});
+  const ToolRun run = runTool({"-q", "--json", "-p", "port", "--key", std::string(32, '0'), small});
+  EXPECT_EQ(run.code, 7) << run.err;
+  EXPECT_LT(run.seconds, 8);
+  EXPECT_TRUE(has(run.err, "does not verify (the MAC does not match") && has(run.err, "check the key")) << run.err;
+  const std::vector<nlohmann::json> events = eventsByPort(run.out)["port"];
+  ASSERT_EQ(events.size(), 3u) << run.out;
+  expectDocumentedKeys(events[1]);
+  EXPECT_TRUE(events[1]["counter"].is_null() && !events[1].contains("id")) << events[1].dump();
+  EXPECT_TRUE(events[2]["counter"].is_null()) << events[2].dump();
   EXPECT_TRUE(has(summary(), "telegrams=0\n"));
 }
 
@@ -325,6 +460,17 @@ TEST(FwUpdateDecode, AFrameFromAFileDecodesWithoutAPortAndABadOneExitsWith6) {
   std::ofstream("frame.hex") << "68 03 03 68\n08 05 78 85 16\n";  // CI 78: no header, no records
   EXPECT_EQ(runTool({"--decode", "@frame.hex"}).out, "control: 08\naddress: 05\nci: 78\n");
   EXPECT_EQ(runTool({"--decode", "68 03 03 68 08 05 78 86 16", "--json"}).code, 6);  // the checksum is 85
+  const struct { std::vector<std::string> args; int code; const char* err; } cases[] = {
+      {{"--decode", "@/dev/zero"}, 1, "--decode @/dev/zero: it is longer than 16384 bytes"},
+      {{"--decode", "@."}, 1, "--decode @.: cannot read it"},
+      {{"--decode", "@frame.hex"}, 0, ""},  // with MBUS_KEY set but empty: unset
+  };
+  setenv("MBUS_KEY", "", 1);
+  for (const auto& c : cases) {
+    const ToolRun run = runTool(c.args);
+    EXPECT_TRUE(run.code == c.code && has(run.err, c.err) && (*c.err || run.err.empty())) << run.code << run.err;
+  }
+  unsetenv("MBUS_KEY");
 }
 
 TEST_F(FwUpdate, RequestsPrintTheAnswerDecrypted) {
@@ -344,8 +490,9 @@ TEST_F(FwUpdate, RequestsPrintTheAnswerDecrypted) {
   std::ofstream("QORFW.log") << "old";
   chmod("QORFW.log", 0644);
   std::ofstream("zero.key") << std::string(32, '0') << "\n";
-  EXPECT_TRUE(has(runTool({"-p", "port", "--req-ud2", "--key-file", "zero.key"}).out,
-                  "Decrypt Error.\n  Decrypt check failed: the MAC does not match"));
+  const ToolRun wrong = runTool({"-p", "port", "--req-ud2", "--key-file", "zero.key"});
+  EXPECT_TRUE(has(wrong.out, "Decrypt Error.\n  Decrypt check failed: the MAC does not match"));
+  EXPECT_TRUE(wrong.code == 6 && !has(wrong.out, "counter:") && !has(wrong.out, "id:")) << wrong.code << wrong.out;
   const nlohmann::json answer = eventsByPort(runTool({"-p", "port", "--req-ud2", "--json"}).out)["port"].at(1);
   expectDocumentedKeys(answer);  // the third answer: the header behind the AFL, its counter record after 2F 2F
   EXPECT_EQ(answer["ci"].dump() + answer["records"][0]["raw"].dump() + answer["records"][0]["value"].dump(),
