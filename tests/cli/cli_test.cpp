@@ -414,6 +414,12 @@ TEST_F(FwUpdate, BadInputSendsNothing) {
     EXPECT_TRUE(has(run.err, c.error) && std::count(run.err.begin(), run.err.end(), '\n') == 1) << c.error << ": " << run.err;
     std::filesystem::remove("QORFW.log");
   }
+  // A size that says 4096 for a file that reads nothing (a sysfs attribute): the bytes read decide.
+  const std::string hollow = "/sys/kernel/slab/kmalloc-64/validate";
+  if (access(hollow.c_str(), R_OK) == 0) {
+    const ToolRun run = runTool({"-p", "port", hollow});
+    EXPECT_TRUE(run.code == 2 && has(run.err, "read 0 of the 4096 bytes its size gives")) << run.code << run.err;
+  }
   EXPECT_TRUE(has(runTool({"--help"}).out, "exit codes: 0 done")) << "a FIFO config does not hang --help";
   std::filesystem::remove("QORconfig.txt");
   EXPECT_EQ(readText("victim.txt"), "precious\n");
