@@ -295,7 +295,7 @@ std::map<std::string, std::vector<nlohmann::json>> eventsByPort(const std::strin
   return byPort;
 }
 
-// Each event has exactly the keys the README lists for it.
+// Each event has exactly the keys docs/command-line.md lists for it.
 void expectDocumentedKeys(const nlohmann::json& event) {
   static const std::map<std::string, std::set<std::string>> keys = {
       {"start", {"event", "port", "command", "image", "protocol"}},
