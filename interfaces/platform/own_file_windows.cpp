@@ -7,7 +7,10 @@
 
 namespace {
 
-OwnFileResult openFailure(DWORD error) {
+OwnFileResult openFailure(const char* path, DWORD error) {
+  // A folder cannot be opened as a file: refused as one, not as a denial.
+  const DWORD attributes = GetFileAttributesA(path);
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return OwnFileResult::NotRegular;
   switch (error) {
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND: return OwnFileResult::Missing;
@@ -57,7 +60,7 @@ OwnFileResult openOwnFileForWriting(const char* path, WriteMode mode, FILE** fil
                                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   const DWORD error = GetLastError();
   LocalFree(descriptor);
-  if (handle == INVALID_HANDLE_VALUE) return openFailure(error);
+  if (handle == INVALID_HANDLE_VALUE) return openFailure(path, error);
   OwnFileResult result = checkPlain(handle);
   if (result == OwnFileResult::Opened && mode == WriteMode::Empty && !SetEndOfFile(handle))
     result = OwnFileResult::Failed;
@@ -68,6 +71,6 @@ OwnFileResult openOwnFileForWriting(const char* path, WriteMode mode, FILE** fil
 OwnFileResult openOwnFileForReading(const char* path, FILE** file) {
   const HANDLE handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return openFailure(GetLastError());
+  if (handle == INVALID_HANDLE_VALUE) return openFailure(path, GetLastError());
   return finish(handle, checkPlain(handle), _O_RDONLY, "r", file);
 }
