@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <sddl.h>
 
+#include <string>
+
 #include "interfaces/own_file.h"
 
 namespace {
@@ -46,13 +48,31 @@ OwnFileResult finish(HANDLE handle, OwnFileResult result, int flags, const char*
   return result;
 }
 
+// "D:P(A;;FA;;;<this user's SID>)": full access for this user alone, nothing inherited.
+std::string ownerOnlyDacl() {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return "";
+  char buffer[256];
+  DWORD size = 0;
+  std::string dacl;
+  char* sid = nullptr;
+  if (GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size) &&
+      ConvertSidToStringSidA(((TOKEN_USER*)buffer)->User.Sid, &sid)) {
+    dacl = std::string("D:P(A;;FA;;;") + sid + ")";
+    LocalFree(sid);
+  }
+  CloseHandle(token);
+  return dacl;
+}
+
 }  // namespace
 
 OwnFileResult openOwnFileForWriting(const char* path, WriteMode mode, FILE** file) {
   // A file made here gets a protected DACL: full access for its owner alone.
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(A;;FA;;;OW)", SDDL_REVISION_1, &descriptor,
-                                                            nullptr))
+  const std::string dacl = ownerOnlyDacl();
+  if (dacl.empty() ||
+      !ConvertStringSecurityDescriptorToSecurityDescriptorA(dacl.c_str(), SDDL_REVISION_1, &descriptor, nullptr))
     return OwnFileResult::NotPrivate;
   SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
   // No write sharing: a second writer is refused while this run holds it.
