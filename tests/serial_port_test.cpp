@@ -224,9 +224,11 @@ TEST(SerialPortPosix, UucpLockOfAnotherUserThatCannotBeReadOrRemovedRefuses) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to act as two users";
   char dir[] = "/tmp/mbus-lock-XXXXXX";
   ASSERT_NE(mkdtemp(dir), nullptr);
-  chmod(dir, 01777);
   const std::string lock = std::string(dir) + "/LCK..ttyFAKE";
-  for (const mode_t mode : {0600, 0644}) {  // unreadable; readable, stale (PID 0x7FFFFFF0 runs nowhere)
+  // Folder and lock modes: unreadable; readable and stale (PID 0x7FFFFFF0 runs
+  // nowhere) but not removable; unreadable in a folder where it is removable.
+  for (const auto& [folder, mode] : {std::pair<mode_t, mode_t>{01777, 0600}, {01777, 0644}, {0777, 0600}}) {
+    chmod(dir, folder);
     std::ofstream(lock) << lockText(0x7FFFFFF0);
     chmod(lock.c_str(), mode);
     const pid_t other = fork();
@@ -238,7 +240,7 @@ TEST(SerialPortPosix, UucpLockOfAnotherUserThatCannotBeReadOrRemovedRefuses) {
     }
     int status = 0;
     waitpid(other, &status, 0);
-    EXPECT_TRUE(WEXITSTATUS(status) == 1 && slurp(lock) == lockText(0x7FFFFFF0)) << std::oct << mode;
+    EXPECT_TRUE(WEXITSTATUS(status) == 1 && slurp(lock) == lockText(0x7FFFFFF0)) << std::oct << folder << " " << mode;
     unlink(lock.c_str());
   }
   rmdir(dir);
