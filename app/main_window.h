@@ -42,6 +42,7 @@ class DongleToolWindow : public FXMainWindow, public ConsoleView, public WindowF
     ID_RESET_OUTPUT = FXMainWindow::ID_LAST + 28,
     ID_CONNECT = FXMainWindow::ID_LAST + 29,
     ID_DISCONNECT = FXMainWindow::ID_LAST + 30,
+    ID_ADD_SERVER_PORT = FXMainWindow::ID_LAST + 31,
     ID_OPEN_FIRMWARE = FXMainWindow::ID_LAST + 32,
     ID_FIRMWARE_UPDATE = FXMainWindow::ID_LAST + 33,
     ID_LAST = FXMainWindow::ID_LAST + 34
@@ -72,6 +73,7 @@ class DongleToolWindow : public FXMainWindow, public ConsoleView, public WindowF
   long onCmdResetOutput(FXObject*, FXSelector, void*);
   long onCmdConnect(FXObject*, FXSelector, void*);
   long onCmdDisconnect(FXObject*, FXSelector, void*);
+  long onCmdAddServerPort(FXObject*, FXSelector, void*);
   long onCmdOpenFirmware(FXObject*, FXSelector, void*);
   long onCmdFirmwareUpdate(FXObject*, FXSelector, void*);
 

@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "link/remote_port_name.h"
+
 char comPortNames[COM_PORT_MAX][COM_PORT_NAME_SIZE];
 int comPortCount = 0;
 
@@ -13,7 +15,8 @@ void addEnvironmentPorts() {
   const char* paths = std::getenv("MBUS_FWTOOL_PORTS");
   if (!paths) return;
   while (*paths) {
-    const char* end = std::strchr(paths, ':');
+    const size_t remote = remoteNameLength(paths);
+    const char* end = std::strchr(paths + remote, ':');
     const size_t length = end ? (size_t)(end - paths) : std::strlen(paths);
     addComPortName(paths, length);
     paths += length;

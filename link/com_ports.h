@@ -1,10 +1,11 @@
 // The serial ports offered in the port list: the machine's ports and every
-// path in MBUS_FWTOOL_PORTS (colon-separated), sorted as memcmp sorts them.
+// path in MBUS_FWTOOL_PORTS (colon-separated; rfc2217:// and socket:// names
+// are kept whole), sorted as memcmp sorts them.
 #pragma once
 #include <cstddef>
 
 constexpr int COM_PORT_MAX = 100;
-constexpr int COM_PORT_NAME_SIZE = 32;  // at most 31 characters and a NUL
+constexpr int COM_PORT_NAME_SIZE = 64;  // at most 63 characters and a NUL
 
 // Written only by enumerateComPorts and the names it is given.
 extern char comPortNames[COM_PORT_MAX][COM_PORT_NAME_SIZE];

@@ -66,6 +66,7 @@ void Connection::portLost() {
 
 void Connection::writeFrame(const uint8_t* bytes, int length) {
   if (!serialConnected) return;
+  port_->discardReceived();  // every frame goes out right after the receiver's reset
   // A port may take part of a frame per call; one that takes nothing more
   // within its own write bound has stopped, and the frame stays incomplete.
   int done = 0;

@@ -15,7 +15,13 @@ enum class SerialOpenResult {
   NotSerial,         // opened, but not a serial device (a plain file, /dev/null)
   GetParamsFailed,
   SetParamsFailed,
-  SetTimeoutsFailed
+  SetTimeoutsFailed,
+  // A serial server named rfc2217://HOST:PORT or socket://HOST:PORT:
+  BadAddress,        // not HOST:PORT
+  HostNotFound,      // the name does not resolve
+  ConnectRefused,    // nothing listens there
+  ConnectTimedOut,   // no answer within 5 s
+  SettingsRefused    // RFC 2217 or the line settings refused, or not confirmed within 5 s
 };
 
 enum class SerialIo { Ok, Gone };  // Gone: the device went away (unplugged, far end closed)
@@ -39,6 +45,13 @@ class SerialPort {
   // them up to its latency timer); the port's own setting comes back on off
   // and on close. Nothing where the driver has no such setting.
   virtual void askLowLatency(bool on) { (void)on; }
+  // The receiver was reset for a new frame: a serial server may drop what
+  // its line received and has not passed on yet.
+  virtual void discardReceived() {}
 };
 
+// Picks the port by name at every open: a serial server for rfc2217:// and
+// socket:// names, the machine's port otherwise.
 std::unique_ptr<SerialPort> createSerialPort();
+std::unique_ptr<SerialPort> createLocalSerialPort();  // one file per platform
+std::unique_ptr<SerialPort> createRemoteSerialPort();

@@ -198,6 +198,7 @@ int main(int argc, char** argv) {
   UsbLatencyTimer adapter(options.usbLatencyUs);
   std::vector<uint8_t> sent, backlog;
   bool closedByEngine = false;
+  int reportedBaud = options.config.baud;
   while (!stopRequested) {
     const uint64_t passUs = monotonicUs();
     session.engine.takeDue(passUs, sent);
@@ -230,7 +231,11 @@ int main(int argc, char** argv) {
       uint8_t buf[4096];
       ssize_t n = read(master, buf, sizeof buf);
       if (n > 0) {
-        if (const int baud = lineBaud(slave)) session.engine.followBaud(baud);
+        if (const int baud = lineBaud(slave)) {
+          session.engine.followBaud(baud);
+          // What a serial server (RFC 2217) set reaches us as the pty's speed.
+          if (baud != reportedBaud) std::printf("virtual dongle line speed %d\n", reportedBaud = baud);
+        }
         session.engine.receive(buf, (size_t)n, monotonicUs());
       }
     } else if (pfd.revents & (POLLHUP | POLLERR)) {

@@ -11,6 +11,7 @@
 
 #include "app/cli/child_process.h"
 #include "app/cli/terminal_front.h"
+#include "link/remote_port_name.h"
 
 namespace {
 
@@ -48,6 +49,9 @@ void printSummary(FILE* to, const std::vector<std::unique_ptr<PortRow>>& rows) {
 }  // namespace
 
 std::string portShortName(const std::string& port) {
+  RemoteAddress address;
+  const PortNameKind kind = classifyPortName(port, address);
+  if (kind == PortNameKind::Rfc2217 || kind == PortNameKind::RawTcp) return remotePortTag(address);
   const size_t cut = port.find_last_of("/\\");
   return cut == std::string::npos ? port : port.substr(cut + 1);
 }

@@ -10,7 +10,8 @@
 // The exit code: 0 when every port finished, else the largest of theirs.
 int runPorts(const std::string& program, const std::vector<std::string>& args, const CliOptions& options);
 
-// "ttyUSB0" for /dev/ttyUSB0, "COM7" for COM7: in logs' names and line prefixes.
+// "ttyUSB0" for /dev/ttyUSB0, "COM7" for COM7, "pi4-2000" for rfc2217://pi4:2000:
+// in logs' names and line prefixes.
 std::string portShortName(const std::string& port);
 // "QORFW-ttyUSB0.log"
 std::string portLogName(const std::string& port);

@@ -16,6 +16,11 @@ std::string serialErrorBox(SerialOpenResult result, const std::string& port) {
     case SerialOpenResult::GetParamsFailed: return "Serial Error\nError getting serial parameters.";
     case SerialOpenResult::SetParamsFailed: return "Serial Error\nError setting serial parameters.";
     case SerialOpenResult::SetTimeoutsFailed: return "Serial Error\nError setting timeouts.";
+    case SerialOpenResult::BadAddress:
+    case SerialOpenResult::HostNotFound:
+    case SerialOpenResult::ConnectRefused:
+    case SerialOpenResult::ConnectTimedOut:
+    case SerialOpenResult::SettingsRefused: return "Serial Error\n" + serialErrorReason(result, port);
   }
   return "";
 }
@@ -32,6 +37,12 @@ std::string serialErrorReason(SerialOpenResult result, const std::string& port) 
     case SerialOpenResult::GetParamsFailed: return "error getting serial parameters of " + port;
     case SerialOpenResult::SetParamsFailed: return "error setting serial parameters of " + port;
     case SerialOpenResult::SetTimeoutsFailed: return "error setting timeouts of " + port;
+    case SerialOpenResult::BadAddress: return port + " is not rfc2217://HOST:PORT or socket://HOST:PORT";
+    case SerialOpenResult::HostNotFound: return "the host of " + port + " is not known";
+    case SerialOpenResult::ConnectRefused: return "connection to " + port + " refused (is the serial server running?)";
+    case SerialOpenResult::ConnectTimedOut: return "no connection to " + port + " within 5 s";
+    case SerialOpenResult::SettingsRefused:
+      return "the serial server at " + port + " did not accept 8E1 at this baud rate through RFC 2217";
   }
   return "";
 }

@@ -216,4 +216,4 @@ bool makeLineSettings(int baud, struct termios& tio) {
   return true;
 }
 
-std::unique_ptr<SerialPort> createSerialPort() { return std::make_unique<PosixSerialPort>(); }
+std::unique_ptr<SerialPort> createLocalSerialPort() { return std::make_unique<PosixSerialPort>(); }

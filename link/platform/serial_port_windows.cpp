@@ -144,4 +144,4 @@ class WindowsSerialPort : public SerialPort {
 
 }  // namespace
 
-std::unique_ptr<SerialPort> createSerialPort() { return std::make_unique<WindowsSerialPort>(); }
+std::unique_ptr<SerialPort> createLocalSerialPort() { return std::make_unique<WindowsSerialPort>(); }

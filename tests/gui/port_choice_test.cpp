@@ -37,4 +37,27 @@ TEST_F(PortChoice, TheNamedPortIsTheCurrentItem) {
   EXPECT_EQ(chosenWith("/tmp/absent"), first);
 }
 
+// Serial servers come from the settings store and from MBUS_FWTOOL_PORT; one
+// added in the window is chosen at once and remembered for the next start.
+TEST_F(PortChoice, ServerPortsAreListedChosenAndAddedWithoutARestart) {
+  app().reg().writeStringEntry("Settings", "serverPorts", "socket://a:1 bogus");
+  EXPECT_EQ(chosenWith("rfc2217://b:3"), "rfc2217://b:3");
+  WindowTest::SetUp();
+  FXListBox* ports = window->getPortList();
+  EXPECT_TRUE(ports->findItem("socket://a:1") >= 0 && ports->findItem("bogus") < 0);
+  Timer user;
+  user.onTick = [&] {
+    auto* dialog = dynamic_cast<FXInputDialog*>(app().getModalWindow());
+    if (!dialog) return user.start(20);
+    dialog->setText(" socket://[::1]:4001 ");
+    dialog->handle(nullptr, FXSEL(SEL_COMMAND, FXDialogBox::ID_ACCEPT), nullptr);
+  };
+  user.start(20);
+  send(DongleToolWindow::ID_ADD_SERVER_PORT);
+  EXPECT_STREQ(ports->getItemText(ports->getCurrentItem()).text(), "socket://[::1]:4001");
+  EXPECT_STREQ(app().reg().readStringEntry("Settings", "serverPorts", ""), "socket://a:1 bogus socket://[::1]:4001");
+  app().reg().deleteEntry("Settings", "serverPorts");
+  WindowTest::TearDown();
+}
+
 }  // namespace

@@ -80,11 +80,13 @@ class FakeSerialPort : public SerialPort {
     return SerialIo::Ok;
   }
   int bytesWaiting() override { return open_ && !lost ? (int)incoming.size() : 0; }
+  void discardReceived() override { discardedAt.push_back(written.size()); }
   void queue(const std::vector<uint8_t>& bytes) { incoming.insert(incoming.end(), bytes.begin(), bytes.end()); }
 
   SerialOpenResult openResult = SerialOpenResult::Ok;
   std::deque<uint8_t> incoming;
   std::vector<uint8_t> written;
+  std::vector<size_t> discardedAt;  // bytes written by then
   std::function<void(const uint8_t*, int)> onWrite;
   int takePerWrite = 1 << 20;
   bool lost = false;
@@ -96,7 +98,9 @@ class FakeSerialPort : public SerialPort {
 
 inline void PrintTo(SerialOpenResult r, std::ostream* os) {
   static const char* const names[] = {"Ok", "NoPortSelected", "NotFound", "OpenFailed", "Busy", "NoPermission",
-                                      "NotSerial", "GetParamsFailed", "SetParamsFailed", "SetTimeoutsFailed"};
+                                      "NotSerial", "GetParamsFailed", "SetParamsFailed", "SetTimeoutsFailed",
+                                      "BadAddress", "HostNotFound", "ConnectRefused", "ConnectTimedOut",
+                                      "SettingsRefused"};
   *os << names[(int)r];
 }
 
