@@ -6,15 +6,13 @@
 #include <string>
 
 #include "app/main_window.h"
-#include "app/config_file.h"
+#include "app/front/config_file.h"
 #include "app/front/front_texts.h"
 #include "app/front/user_folder.h"
 #include "interfaces/log_file.h"
 #include "link/com_ports.h"
 
 namespace {
-const char* const CONFIG_FILE = "QORconfig.txt";
-const char* const LOG_FILE = "QORFW.log";
 const char* const USER_FOLDER_OPTION = "--user-folder";
 }  // namespace
 
@@ -26,10 +24,10 @@ int main(int argc, char* argv[]) {
   const UserFolderResult folder = inUserFolder ? enterUserFolder() : UserFolderResult::Entered;
 
   // A refused config leaves the defaults, as a missing one does; the console says why.
-  const OwnFileResult config = readConfigFile(CONFIG_FILE);
+  const OwnFileResult config = readConfigFile(CONFIG_FILE_NAME);
   // Without a log (read-only folder, a symlink, another run's) the tool still
   // works; every writer skips the missing stream.
-  const OwnFileResult log = openLogFile(LOG_FILE);
+  const OwnFileResult log = openLogFile(LOG_FILE_NAME);
 
   FXApp application(DongleToolWindow::TITLE, "Brovanel");
   std::setvbuf(stdout, NULL, _IONBF, 0);
@@ -41,10 +39,10 @@ int main(int argc, char* argv[]) {
   // Where the log is, for a user who never chose that folder; red when it failed.
   if (inUserFolder)
     window->outputText((userFolderText(folder, userFolderPath()) + "\n").c_str(),
-                       folder == UserFolderResult::Entered ? 0 : STYLE_SENT);
+                       folder == UserFolderResult::Entered ? ConsoleStyle::Plain : STYLE_SENT);
   if (config != OwnFileResult::Opened && config != OwnFileResult::Missing)
-    window->outputText((std::string(CONFIG_FILE) + " not read: " + ownFileText(config) + ".\n").c_str(), STYLE_SENT);
-  if (log != OwnFileResult::Opened) window->reportLogUnavailable(LOG_FILE, ownFileText(log));
+    window->outputText((std::string(CONFIG_FILE_NAME) + " not read: " + ownFileText(config) + ".\n").c_str(), STYLE_SENT);
+  if (log != OwnFileResult::Opened) window->reportLogUnavailable(LOG_FILE_NAME, log);
   application.create();
   return application.run();
 }

@@ -1,7 +1,8 @@
 #include "app/main_window.h"
 
 #include "app/about_box.h"
-#include "app/config_file.h"
+#include "app/front/config_file.h"
+#include "app/front/answer_fields.h"
 #include "app/front/field_rules.h"
 #include "app/front/front_texts.h"
 #include "app/port_list.h"
@@ -133,7 +134,7 @@ void DongleToolWindow::buildWidgets() {
   idNumberField = new FXTextField(matrix, fieldWidth(Field::IdNumber), NULL, 0, FIELD_OPTS, 0, 0, 0, 0, 0, 0, 0, 0);
   versionField = new FXTextField(matrix, fieldWidth(Field::Version), NULL, 0, FIELD_OPTS, 0, 0, 0, 0, 0, 0, 0, 0);
   deviceTypeField = new FXTextField(matrix, fieldWidth(Field::DeviceType), NULL, 0, FIELD_OPTS, 0, 0, 0, 0, 0, 0, 0, 0);
-  // Only the answer reception writes these.
+  // Only answers write these (showAnswer).
   manufacturerField->setEditable(FALSE);
   idNumberField->setEditable(FALSE);
   versionField->setEditable(FALSE);
@@ -165,9 +166,7 @@ void DongleToolWindow::buildWidgets() {
 }
 
 void DongleToolWindow::fillFields() {
-  const std::vector<std::string> config(configLines, configLines + CONFIG_FIELD_COUNT);
-  for (int f = 0; f < FIELD_COUNT; ++f)
-    getField((Field)f)->setText(startFieldText((Field)f, configLoaded == 1 ? &config : nullptr).c_str());
+  for (int f = 0; f < FIELD_COUNT; ++f) getField((Field)f)->setText(startFieldText((Field)f, configFieldLines()).c_str());
 }
 
 void DongleToolWindow::buildMenus() {
@@ -266,9 +265,8 @@ void DongleToolWindow::setFieldText(Field field, const std::string& text) {
 
 void DongleToolWindow::setStatusText(const std::string& text) { statusLine->setNormalText(text.c_str()); }
 
-void DongleToolWindow::reportLogUnavailable(const char* path, const std::string& reason) {
-  output.outputFormat(STYLE_SENT, "Log file %s not used: %s; output is shown in the console only.\n", path,
-                      reason.c_str());
+void DongleToolWindow::reportLogUnavailable(const char* path, OwnFileResult result) {
+  output.outputFormat(STYLE_SENT, "%s\n", logUnavailableText(path, result).c_str());
 }
 
 FXMenuRadio* DongleToolWindow::getFontRadio(int number) const {
@@ -394,15 +392,19 @@ long DongleToolWindow::onCmdDecodeRecords(FXObject*, FXSelector, void*) {
 
 long DongleToolWindow::onUpdDecodeRecords(FXObject* sender, FXSelector, void*) { return showCheck(sender, decodeRecords); }
 
-long DongleToolWindow::onPortInput(FXObject*, FXSelector, void*) {
+// Each answer into the fields, where the next firmware update reads it.
+void DongleToolWindow::receiveAndShowAnswers() {
   ToolContext ctx = context();
-  receiveAnswers(ctx);
+  for (const MeterAnswer& answer : receiveAnswers(ctx)) showAnswer(*this, answer);
+}
+
+long DongleToolWindow::onPortInput(FXObject*, FXSelector, void*) {
+  receiveAndShowAnswers();
   return 1;
 }
 
 long DongleToolWindow::onReceiveTimeout(FXObject*, FXSelector, void*) {
-  ToolContext ctx = context();
-  receiveAnswers(ctx);
+  receiveAndShowAnswers();
   getApp()->addTimeout(this, ID_RECEIVE_TIMER, RECEIVE_INTERVAL_MS);
   return 1;
 }
@@ -434,7 +436,7 @@ long DongleToolWindow::onCmdOpenFirmware(FXObject*, FXSelector, void*) {
     case LoadResult::Loaded: return 1;
     case LoadResult::CannotOpen:
       FXMessageBox::error(this, MBOX_OK, "Error opening file", "Could not open file: %s", path.c_str());
-      output.outputText("Error opening firmware file.\n", STYLE_SENT);
+      output.outputText(IMAGE_NOT_OPENED_LINE, STYLE_SENT);
       return 0;
     case LoadResult::TooLarge: break;
   }
@@ -456,8 +458,8 @@ long DongleToolWindow::onCmdFirmwareUpdate(FXObject*, FXSelector, void*) {
     return 0;
   }
   if (result == UpdateResult::NotConnected) {
-    FXMessageBox::error(this, MBOX_OK, "Brovanel Testtool", "Serial Error\nSerial not connected.");
-    output.outputText("Serial not connected.\n", STYLE_SENT);
+    FXMessageBox::error(this, MBOX_OK, "Brovanel Testtool", "Serial Error\n%s", NOT_CONNECTED_TEXT);
+    output.outputText(NOT_CONNECTED_LINE, STYLE_SENT);
     return 0;
   }
   return 1;

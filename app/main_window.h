@@ -11,6 +11,7 @@
 #include "app/fox_event_pump.h"
 #include "app/port_input.h"
 #include "interfaces/output.h"
+#include "interfaces/own_file.h"
 #include "interfaces/window_interfaces.h"
 #include "link/connection.h"
 #include "link/tool_context.h"
@@ -87,11 +88,11 @@ class DongleToolWindow : public FXMainWindow, public ConsoleView, public WindowF
   void setStatusText(const std::string& text) override;
 
   // The output operations, to the log and the console.
-  void outputText(const char* text, int style) { output.outputText(text, style); }
+  void outputText(const char* text, ConsoleStyle style) { output.outputText(text, style); }
   void dumpSentBytes(const uint8_t* bytes, int count) { output.dumpSentBytes(bytes, count); }
-  void dumpBytes(const uint8_t* bytes, int count, int style) { output.dumpBytes(bytes, count, style); }
+  void dumpBytes(const uint8_t* bytes, int count, ConsoleStyle style) { output.dumpBytes(bytes, count, style); }
   // One console line telling that the log file is not used, and why.
-  void reportLogUnavailable(const char* path, const std::string& reason);
+  void reportLogUnavailable(const char* path, OwnFileResult result);
 
   // What the core gets for a command: output, fields, port and pump.
   ToolContext context() {
@@ -131,6 +132,7 @@ class DongleToolWindow : public FXMainWindow, public ConsoleView, public WindowF
   void fillFields();
   void buildMenus();
   void useConsoleFont(FXFont* font, int number);
+  void receiveAndShowAnswers();
   std::string runFirmwareDialog();
 
   FXStatusBar* statusBar = nullptr;

@@ -8,9 +8,9 @@ enum class WaitOutcome { Raised, Expired, Cancelled, PortLost };
 enum class Awaited { Ack, Answer };  // 0xE5, or a long answer to REQ_UD2
 
 // Up to budget polls of ctx.pump; checks the flag after each one.
-WaitOutcome awaitFlag(ToolContext& ctx, Awaited what, int budget);
+[[nodiscard]] WaitOutcome awaitFlag(ToolContext& ctx, Awaited what, int budget);
 
 enum class LinkRequest { SndNke, ReqUd2 };
 // Clears the answer flags, sends the request and awaits its acknowledgement
 // (SND_NKE) or its answer (REQ_UD2).
-WaitOutcome requestAndWait(ToolContext& ctx, LinkRequest request, int budget);
+[[nodiscard]] WaitOutcome requestAndWait(ToolContext& ctx, LinkRequest request, int budget);

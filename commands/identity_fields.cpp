@@ -1,9 +1,10 @@
 #include "commands/identity_fields.h"
 
-#include <cstdio>
 #include <cstring>
 #include <string>
 #include <utility>
+
+#include "interfaces/text_format.h"
 
 uint8_t meterAddress[8];
 // Zero until the first reading: a protected answer that comes in before any
@@ -84,21 +85,13 @@ void resetIdentityStores() {
 
 uint8_t nextAccessNumber() { return accessNumber++; }
 
-void showInvocationCounter(WindowFields& fields) {
-  char text[12];
-  std::snprintf(text, sizeof text, "%08X", (unsigned)invocationCounter);
-  fields.setFieldText(Field::Counter, text);
-}
+std::string counterText(uint32_t counter) { return hexNumber(counter, 8); }
 
-void counterFromAnswer(WindowFields& fields, uint32_t messageCounter) {
-  invocationCounter = messageCounter + 1;
-  showInvocationCounter(fields);
-}
+void showInvocationCounter(WindowFields& fields) { fields.setFieldText(Field::Counter, counterText(invocationCounter)); }
 
-void counterWithoutRecord(WindowFields& fields) {
-  invocationCounter += 4;
-  showInvocationCounter(fields);
-}
+void counterFromAnswer(uint32_t messageCounter) { invocationCounter = messageCounter + 1; }
+
+void counterWithoutRecord() { invocationCounter += 4; }
 
 // Shown too: the next update reads the field, and must start above every
 // counter this one sent.

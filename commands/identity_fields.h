@@ -2,6 +2,7 @@
 // reading from the window's text fields, and every change made to them.
 #pragma once
 #include <cstdint>
+#include <string>
 
 #include "interfaces/window_interfaces.h"
 
@@ -21,9 +22,11 @@ void resetIdentityStores();
 // The access number for the next firmware telegram.
 uint8_t nextAccessNumber();
 
-// The counter as the answers and the encrypted update move it, each time
-// shown in the counter field ("%08X").
-void counterFromAnswer(WindowFields& fields, uint32_t messageCounter);  // the answer's counter + 1
-void counterWithoutRecord(WindowFields& fields);                        // + 4
-void counterAfterActivate(WindowFields& fields);                        // + 1
+// The counter as the answers move it; the front shows it from the answer.
+void counterFromAnswer(uint32_t messageCounter);  // the answer's counter + 1
+void counterWithoutRecord();                      // + 4
+// As the encrypted update moves it, each time shown in the counter field ("%08X").
+void counterAfterActivate(WindowFields& fields);  // + 1
 void showInvocationCounter(WindowFields& fields);
+// The counter field's text for a counter: "%08X".
+[[nodiscard]] std::string counterText(uint32_t counter);

@@ -5,13 +5,10 @@
 #include "link/telegram.h"
 
 void sendBuiltFrame(ToolContext& ctx, const char* heading) {
-  uint16_t length = 0;
-  // The length first: the reset that arms the receiver for the answer clears it.
-  const uint8_t* frame = getLinkBuffer(length);
-  resetReceiver();
-  ctx.link.writeFrame(frame, length);
+  const BuiltFrame frame = takeBuiltFrame();  // and the receiver armed for its answer
+  ctx.link.writeFrame(frame.bytes, frame.length);
   ctx.out.outputText(heading, STYLE_SENT);
-  ctx.out.dumpSentBytes(frame, length);
+  ctx.out.dumpSentBytes(frame.bytes, frame.length);
 }
 
 void sendSndNke(ToolContext& ctx) {

@@ -1,124 +1,129 @@
 #include "commands/meter_answers.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "commands/identity_fields.h"
+#include "interfaces/byte_order.h"
+#include "interfaces/text_format.h"
 #include "link/answer_reception.h"
-#include "link/link_frames.h"
-#include "link/records.h"
-#include "security/telegram_protection.h"
 
 namespace {
 
-void setHexField(WindowFields& fields, Field field, unsigned value) {
-  char text[8];
-  std::snprintf(text, sizeof text, "%02X", value);
-  fields.setFieldText(field, text);
-}
+constexpr uint8_t COUNTER_RECORD[3] = {0x04, 0xFD, 0x08};
 
-// A manufacturer code with its top bit set has no letters: the field keeps
-// its last ones, so it always holds a text the code can be read from.
-void showIdentity(ToolContext& ctx, const uint8_t* identity) {
+// The identity as the answer carries it: id LSB first, manufacturer LE, version, device type.
+void takeIdentity(MeterAnswer& value, const uint8_t* identity) {
   char letters[4] = "";
   const bool named = decodeManufacturer((uint16_t)(identity[4] | identity[5] << 8), letters);
-  if (named) ctx.fields.setFieldText(Field::Manufacturer, letters);
-  char id[16];
-  std::snprintf(id, sizeof id, "%02X%02X%02X%02X", identity[3], identity[2], identity[1], identity[0]);
-  ctx.fields.setFieldText(Field::IdNumber, id);
-  setHexField(ctx.fields, Field::Version, identity[6]);
-  setHexField(ctx.fields, Field::DeviceType, identity[7]);
-  if (AnswerValues* values = ctx.answer) {
-    values->identified = true;
-    std::memcpy(values->manufacturer, named ? letters : "", named ? 4 : 1);
-    values->idNumber = (uint32_t)identity[3] << 24 | (uint32_t)identity[2] << 16 | (uint32_t)identity[1] << 8 | identity[0];
-    values->version = identity[6];
-    values->deviceType = identity[7];
-  }
+  value.identified = true;
+  std::memcpy(value.manufacturer, named ? letters : "", named ? 4 : 1);
+  value.idNumber = (uint32_t)identity[3] << 24 | (uint32_t)identity[2] << 16 | (uint32_t)identity[1] << 8 | identity[0];
+  value.version = identity[6];
+  value.deviceType = identity[7];
 }
 
 // In the answer's style after its dump.
-void showRecords(ToolContext& ctx, const FrameRecords& decoded, const uint8_t* bytes, size_t length) {
-  if (AnswerValues* values = ctx.answer) {
-    values->decoded = true;
-    values->records = decoded;
-    values->recordBytes.assign(bytes, bytes + length);
-  }
+void showRecords(ToolContext& ctx, MeterAnswer& value, const FrameRecords& decoded, const uint8_t* bytes,
+                 size_t length) {
+  value.decoded = true;
+  value.records = decoded;
+  value.recordBytes.assign(bytes, bytes + length);
   const std::string lines = decodedRecordLines(decoded.list);
   if (!lines.empty()) ctx.out.outputText(lines.c_str(), (int)lines.size(), STYLE_RECEIVED);
-}
-
-void reportDecrypt(ToolContext& ctx, AnswerValues::Decrypt result) {
-  if (ctx.answer) ctx.answer->decrypt = result;
 }
 
 void reportCounter(ToolContext& ctx) {
   ctx.out.outputFormat(STYLE_RECEIVED, "Message counter found: %d\n", (int32_t)invocationCounter);
 }
 
-void applyPlainAnswer(ToolContext& ctx, const Answer& answer) {
-  if (answer.identity) showIdentity(ctx, answer.identity);
-  if (answer.hasCounter) {
-    counterFromAnswer(ctx.fields, answer.counter);
+void applyPlainAnswer(ToolContext& ctx, MeterAnswer& value, const Answer& answer, const std::vector<uint8_t>& frame) {
+  if (answer.identity) takeIdentity(value, answer.identity);
+  const FoundCounter found = findMessageCounter(frame.data(), (uint16_t)frame.size());
+  value.counterSource = found.source;
+  value.messageCounter = found.value;
+  value.counterMoved = true;
+  if (found.source != CounterSource::None) {
+    counterFromAnswer(found.value);
     reportCounter(ctx);
   } else {
-    counterWithoutRecord(ctx.fields);
+    counterWithoutRecord();
   }
+  if (ctx.decodeRecords)
+    showRecords(ctx, value, decodeFrame(frame.data(), frame.size()), frame.data(), frame.size());
 }
 
-void applyProtectedAnswer(ToolContext& ctx, const Answer& answer) {
+// The frame is a copy: it is decrypted in place there, never in the link buffer.
+void applyProtectedAnswer(ToolContext& ctx, MeterAnswer& value, const Answer& answer, const std::vector<uint8_t>& frame) {
   if (!answer.protectedPart) {
     // Nothing in it can be trusted or even read: fields and counter stay.
     ctx.out.outputText("Protected answer too short.\n", STYLE_RECEIVED);
     ctx.out.outputText("Decrypt Error.\n", STYLE_PROGRESS);
-    reportDecrypt(ctx, AnswerValues::Decrypt::Error);
+    value.verification = Verification::Error;
     return;
   }
-  counterFromAnswer(ctx.fields, answer.counter);
-  showIdentity(ctx, answer.identity);
+  value.counterSource = CounterSource::Afl;
+  value.messageCounter = answer.aflCounter;
+  value.counterMoved = true;
+  counterFromAnswer(answer.aflCounter);
+  takeIdentity(value, answer.identity);
   reportCounter(ctx);
 
   ctx.out.outputText("Decrypting using key: ", STYLE_PROGRESS);
-  for (uint8_t b : communicationKey) ctx.out.outputFormat(STYLE_PROGRESS, "0x%02X ", b);
+  ctx.out.outputText(byteDump(communicationKey, (int)sizeof communicationKey, false).c_str(), STYLE_PROGRESS);
   ctx.out.outputText("\n", STYLE_PROGRESS);
   ctx.out.outputText("\n", STYLE_PROGRESS);
 
   // The identity the fields held at their last reading, not the one this
-  // answer just put into them.
+  // answer carries.
   const DecryptResult result =
       telegramDecrypt(ctx.out, answer.protectedPart, answer.protectedLength, meterIdBytes, communicationKey);
   if (result == DecryptResult::Ok) {
-    uint16_t length = 0;
-    const uint8_t* frame = getLinkBuffer(length);
     ctx.out.outputText("Decrypt OK.\n", STYLE_PROGRESS);
-    ctx.out.dumpBytes(frame, length, STYLE_PROGRESS);
+    ctx.out.dumpBytes(frame.data(), (int)frame.size(), STYLE_PROGRESS);
     if (ctx.decodeRecords)
-      showRecords(ctx, decryptedAnswerRecords(frame, answer), answer.protectedPart, answer.protectedLength);
-    reportDecrypt(ctx, AnswerValues::Decrypt::Ok);
+      showRecords(ctx, value, decryptedAnswerRecords(frame.data(), answer), answer.protectedPart,
+                  answer.protectedLength);
+    value.verification = Verification::Ok;
   } else {
     ctx.out.outputText("Decrypt Error.\n", STYLE_PROGRESS);
     // With records wanted, the engineer also wants to know why there are none.
     if (ctx.decodeRecords) ctx.out.outputFormat(STYLE_PROGRESS, "  Decrypt check failed: %s\n", decryptCheckText(result));
-    reportDecrypt(ctx, AnswerValues::Decrypt::Error);
-    if (ctx.answer) ctx.answer->decryptCheck = result;
+    value.verification = Verification::Error;
+    value.decryptCheck = result;
   }
+}
+
+MeterAnswer applyAnswer(ToolContext& ctx, const uint8_t* received, uint16_t length) {
+  std::vector<uint8_t> frame(received, received + length);
+  const Answer answer = decodeAnswer(frame.data(), length);
+  MeterAnswer value;
+  value.ci = answer.ci;
+  if (answer.ci == CI_ANSWER) applyPlainAnswer(ctx, value, answer, frame);
+  if (answer.ci == CI_PROTECTED) applyProtectedAnswer(ctx, value, answer, frame);
+  value.invocationCounter = invocationCounter;
+  return value;
 }
 
 }  // namespace
 
-void applyAnswer(ToolContext& ctx, const Answer& answer) {
-  if (ctx.answer) *ctx.answer = AnswerValues();
-  if (answer.ci == CI_ANSWER) {
-    applyPlainAnswer(ctx, answer);
-    uint16_t length = 0;
-    const uint8_t* frame = getLinkBuffer(length);
-    if (ctx.decodeRecords) showRecords(ctx, decodeFrame(frame, length), frame, length);
-  }
-  if (answer.ci == CI_PROTECTED) applyProtectedAnswer(ctx, answer);
-  if (ctx.answer) {
-    ctx.answer->answered = true;
-    ctx.answer->counter = invocationCounter;
-  }
+std::vector<MeterAnswer> receiveAnswers(ToolContext& ctx) {
+  std::vector<MeterAnswer> answers;
+  pollAnswers(ctx, [&](const uint8_t* frame, uint16_t length) { answers.push_back(applyAnswer(ctx, frame, length)); });
+  return answers;
+}
+
+FoundCounter findMessageCounter(const uint8_t* frame, uint16_t length) {
+  // By the records: a value or an identity that holds 04 FD 08 is no counter.
+  const CounterRecord walked = findCounterRecord(frame, length);
+  if (walked.result == CounterSearch::Found) return {CounterSource::Record, walked.counter};
+  if (walked.result == CounterSearch::NotFound || length < 4) return {};
+  // Where the records cannot be walked (manufacturer data before the record,
+  // a damaged layout), the first 04 FD 08 anywhere.
+  uint16_t k = 0;
+  while (k < length - 3 && std::memcmp(frame + k, COUNTER_RECORD, 3) != 0) ++k;
+  // A record whose value would run into the checksum is no record.
+  if (k == 0 || k >= length - 3 || k + 7 > length - 2) return {};
+  return {CounterSource::ByteSearch, readLittleEndian32(frame + k + 3)};
 }
 
 FrameRecords decryptedAnswerRecords(const uint8_t* frame, const Answer& answer) {
@@ -151,5 +156,3 @@ const char* decryptCheckText(DecryptResult result) {
   }
   return "unknown";
 }
-
-void receiveAnswers(ToolContext& ctx) { pollAnswers(ctx, applyAnswer); }

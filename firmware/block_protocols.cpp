@@ -23,7 +23,11 @@ void sendRecord(ToolContext& ctx, const BlockRecord& record, const char* heading
     return;
   }
   const ProtectedSender sender{meterAddress, invocationCounter, nextAccessNumber(), communicationKey};
-  buildProtectedTelegram(sender, record, ctx.out);
+  if (buildProtectedTelegram(sender, record, ctx.out) == ProtectResult::Refused) {
+    // Never in clear: the step goes unanswered and ends as any silent one.
+    ctx.out.outputText("Telegram protection refused; nothing sent.\n", STYLE_SENT);
+    return;
+  }
   sendBuiltFrame(ctx, heading);
   // Activate goes out under the counter that its acknowledgement then moves on.
   if (record.command != CMD_ACTIVATE) showInvocationCounter(ctx.fields);

@@ -9,5 +9,5 @@
 
 unsigned blockTotal();  // blocks in the image, the last one possibly short
 
-UpdateOutcome runBlockUpdate(ToolContext& ctx);
-UpdateOutcome runEncryptedUpdate(ToolContext& ctx);
+[[nodiscard]] UpdateOutcome runBlockUpdate(ToolContext& ctx);
+[[nodiscard]] UpdateOutcome runEncryptedUpdate(ToolContext& ctx);

@@ -8,12 +8,12 @@
 
 uint8_t firmwareImage[FIRMWARE_CAPACITY];
 uint32_t firmwareLength = 0;
-int firmwareLoaded = 0;
+ImageState firmwareLoaded = ImageState::Empty;
 
 LoadResult loadFirmwareFile(const char* path, Output& out, unsigned long long* fileSize) {
   FILE* file = std::fopen(path, "rb");
   if (!file) {
-    firmwareLoaded = 0;
+    firmwareLoaded = ImageState::Empty;
     return LoadResult::CannotOpen;
   }
   // A directory opens but cannot be read; a read error midway would leave
@@ -30,23 +30,23 @@ LoadResult loadFirmwareFile(const char* path, Output& out, unsigned long long* f
   }
   std::fclose(file);
   if (!readable) {
-    firmwareLoaded = 0;
+    firmwareLoaded = ImageState::Empty;
     return LoadResult::CannotOpen;
   }
   const unsigned long long size = info.st_size > (off_t)count ? (unsigned long long)info.st_size : count;
   if (fileSize) *fileSize = size;
   if (!fitsDongle(size)) {
-    firmwareLoaded = 0;
+    firmwareLoaded = ImageState::Empty;
     return LoadResult::TooLarge;
   }
   std::memcpy(firmwareImage, scratch.data(), count);
   firmwareLength = (uint32_t)count;
-  firmwareLoaded = 1;
+  firmwareLoaded = ImageState::Loaded;
   out.outputFormat(STYLE_PROGRESS, "Read %d bytes from file %s\n", (int)count, path);
   return LoadResult::Loaded;
 }
 
 void unloadFirmware() {
   firmwareLength = 0;
-  firmwareLoaded = 0;
+  firmwareLoaded = ImageState::Empty;
 }

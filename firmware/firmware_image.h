@@ -6,10 +6,13 @@
 
 constexpr uint32_t FIRMWARE_CAPACITY = 131104;
 
+// 32 bits, 0 or 1, as the design keeps it.
+enum class ImageState : int32_t { Empty = 0, Loaded = 1 };
+
 // Written only by loadFirmwareFile and unloadFirmware.
 extern uint8_t firmwareImage[FIRMWARE_CAPACITY];
 extern uint32_t firmwareLength;
-extern int firmwareLoaded;
+extern ImageState firmwareLoaded;
 
 enum class LoadResult { Loaded, CannotOpen, TooLarge };
 
@@ -20,6 +23,6 @@ inline bool fitsDongle(unsigned long long size) { return size <= FIRMWARE_CAPACI
 // when the file cannot be opened or read (the caller shows the error box and
 // prints "Error opening firmware file.\n"), TooLarge when it does not fit
 // the dongle (fileSize, if given, then tells its size). Either way
-// firmwareLoaded is then 0 and the image keeps its bytes.
-LoadResult loadFirmwareFile(const char* path, Output& out, unsigned long long* fileSize = nullptr);
+// firmwareLoaded is then Empty and the image keeps its bytes.
+[[nodiscard]] LoadResult loadFirmwareFile(const char* path, Output& out, unsigned long long* fileSize = nullptr);
 void unloadFirmware();

@@ -23,7 +23,7 @@ UpdateOutcome refused(UpdateResult result) {
 
 UpdateOutcome runFirmwareUpdate(ToolContext& ctx) {
   readIdentityFields(ctx.fields);
-  if (!firmwareLoaded) return refused(UpdateResult::NoFirmware);
+  if (firmwareLoaded != ImageState::Loaded) return refused(UpdateResult::NoFirmware);
   // Pending events first: a port that hung up meanwhile is seen before any telegram.
   ctx.pump.runPending();
   if (!ctx.link.connected()) return refused(UpdateResult::NotConnected);

@@ -6,7 +6,7 @@
 #include "firmware/update_outcome.h"
 #include "link/tool_context.h"
 
-UpdateOutcome runFirmwareUpdate(ToolContext& ctx);
+[[nodiscard]] UpdateOutcome runFirmwareUpdate(ToolContext& ctx);
 
 // Every store of the core back to its state at program start: link buffer
 // and receiver, answer flags, identity stores, chaining value, image and

@@ -7,4 +7,4 @@
 constexpr uint32_t SIMPLE_START_ADDRESS = 0x4800;
 constexpr uint8_t SIMPLE_CHUNK_SIZE = 192;
 
-UpdateOutcome runSimpleUpdate(ToolContext& ctx);
+[[nodiscard]] UpdateOutcome runSimpleUpdate(ToolContext& ctx);

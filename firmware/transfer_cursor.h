@@ -15,5 +15,5 @@ uint8_t currentChunkLength();  // the chunk size, or what is left of the image
 void advanceTransfer();
 // The test options: one chunk ahead (false when that leaves the image, which
 // ends the transfer) or one back (never before the first).
-bool skipChunk();
+[[nodiscard]] bool skipChunk();
 void repeatPreviousChunk();

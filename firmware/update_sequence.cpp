@@ -64,7 +64,7 @@ bool UpdateSequence::stop(WaitOutcome outcome, const std::string& step) {
   return false;
 }
 
-void UpdateSequence::complete(const char* line, int style) {
+void UpdateSequence::complete(const char* line, ConsoleStyle style) {
   std::string text = line;
   ctx.out.outputText(text.c_str(), style);
   while (!text.empty() && text.back() == '\n') text.pop_back();

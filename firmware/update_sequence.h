@@ -36,16 +36,16 @@ class UpdateSequence {
   UpdateSequence& operator=(const UpdateSequence&) = delete;
 
   // awaitFlag, then with fast answers the line's minimum pause after a raised flag.
-  WaitOutcome await(Awaited what, int budget);
+  [[nodiscard]] WaitOutcome await(Awaited what, int budget);
   // Clears the answer flags, then sends (sendStep builds anew and sends) and
   // waits until the awaited flag rises. False when the sequence has stopped.
-  bool sendUntilAnswered(const std::function<void()>& sendStep, Awaited what, int budget, int sendLimit,
+  [[nodiscard]] bool sendUntilAnswered(const std::function<void()>& sendStep, Awaited what, int budget, int sendLimit,
                          const std::string& step);
   // Ends the sequence for a wait that did not raise its flag (an expired one
   // means the send limit was reached); false unless the outcome is Raised.
-  bool stop(WaitOutcome outcome, const std::string& step);
+  [[nodiscard]] bool stop(WaitOutcome outcome, const std::string& step);
   // Ends a sequence whose every step was answered with its closing line.
-  void complete(const char* line, int style);
+  void complete(const char* line, ConsoleStyle style);
   // Tells the progress view which step runs; `done` counts finished blocks.
   void showStep(const std::string& step);
 
@@ -78,11 +78,11 @@ struct Protocol {
   bool (*dataPhase)(UpdateSequence& seq);
   void (*lastStepAnswered)(ToolContext& ctx);  // null when nothing moves on
   const char* closingLine;  // after the last step was answered
-  int closingStyle;
+  ConsoleStyle closingStyle;
 };
 
-UpdateOutcome runProtocol(ToolContext& ctx, const Protocol& protocol);
+[[nodiscard]] UpdateOutcome runProtocol(ToolContext& ctx, const Protocol& protocol);
 // A REQ_UD2 sent until its answer comes.
-bool exchangeReport(UpdateSequence& seq, const std::string& step);
+[[nodiscard]] bool exchangeReport(UpdateSequence& seq, const std::string& step);
 // "block N of M", counting from 1.
 std::string blockLabel(const char* unit, uint32_t index, uint32_t total);

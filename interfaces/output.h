@@ -6,11 +6,16 @@
 
 #include "interfaces/trace_sink.h"
 
-enum ConsoleStyle : int {
-  STYLE_SENT = 1,      // red: what the tool sends and its actions
-  STYLE_RECEIVED = 2,  // green: answers
-  STYLE_PROGRESS = 3,  // blue: long operations, file loading, decryption
+// The console's highlight styles; the number is the widget's style index.
+enum class ConsoleStyle : int {
+  Plain = 0,
+  Sent = 1,      // red: what the tool sends and its actions
+  Received = 2,  // green: answers
+  Progress = 3,  // blue: long operations, file loading, decryption
 };
+constexpr ConsoleStyle STYLE_SENT = ConsoleStyle::Sent;
+constexpr ConsoleStyle STYLE_RECEIVED = ConsoleStyle::Received;
+constexpr ConsoleStyle STYLE_PROGRESS = ConsoleStyle::Progress;
 
 // What the console widget must offer; the main window implements it with FXText.
 class ConsoleView {
@@ -25,16 +30,16 @@ class Output : public TraceSink {
   explicit Output(ConsoleView* view = nullptr) : view_(view) {}
   void setView(ConsoleView* view) { view_ = view; }
 
-  void outputText(const char* text, int style);
-  void outputText(const char* text, int length, int style);
-  void outputFormat(int style, const char* format, ...) __attribute__((format(printf, 3, 4)));
+  void outputText(const char* text, ConsoleStyle style);
+  void outputText(const char* text, int length, ConsoleStyle style);
+  void outputFormat(ConsoleStyle style, const char* format, ...) __attribute__((format(printf, 3, 4)));
   // "0x%02X " per byte, 16 a line, one line end after the last.
   void dumpSentBytes(const uint8_t* bytes, int count) { dumpBytes(bytes, count, STYLE_SENT); }
-  void dumpBytes(const uint8_t* bytes, int count, int style);
+  void dumpBytes(const uint8_t* bytes, int count, ConsoleStyle style);
 
   void trace(const char* text, size_t length) override;  // the log only
 
  private:
-  void emit(const char* text, int length, int style);
+  void emit(const char* text, int length, ConsoleStyle style);
   ConsoleView* view_;
 };

@@ -1,7 +1,6 @@
 #include "interfaces/trace_sink.h"
 
 #include <cstdarg>
-#include <cstdio>
 #include <cstring>
 
 #include "interfaces/text_format.h"
@@ -17,17 +16,11 @@ void TraceSink::format(const char* format, ...) {
 }
 
 void TraceSink::bytes(const uint8_t* bytes, int count) {
-  char item[8];
-  for (int i = 0; i < count; ++i) {
-    std::snprintf(item, sizeof item, "0x%02X ", bytes[i]);
-    trace(item, 5);
-  }
+  const std::string text = byteDump(bytes, count, false);
+  trace(text.data(), text.size());
 }
 
 void TraceSink::dump(const uint8_t* bytes, int count) {
-  for (int i = 0; i < count; ++i) {
-    this->bytes(bytes + i, 1);
-    if (i % 16 == 15) trace("\n", 1);
-  }
-  trace("\n", 1);
+  const std::string text = byteDump(bytes, count);
+  trace(text.data(), text.size());
 }

@@ -2,7 +2,6 @@
 
 #include "link/connection.h"
 #include "link/link_frames.h"
-#include "link/records.h"
 
 uint8_t answerReceived;
 uint8_t ackReceived;
@@ -10,16 +9,6 @@ uint8_t ackReceived;
 namespace {
 
 constexpr int READ_BLOCK_SIZE = 256;
-
-// By the records: a value or an identity that holds 04 FD 08 is no counter.
-// decodeAnswer's byte search stands only where the records cannot be walked
-// (manufacturer data before the record, a damaged layout).
-void counterFromRecords(const uint8_t* frame, uint16_t length, Answer& answer) {
-  const CounterRecord walked = findCounterRecord(frame, length);
-  if (walked.result == CounterSearch::CannotWalk) return;
-  answer.hasCounter = walked.result == CounterSearch::Found;
-  answer.counter = walked.counter;
-}
 
 void printFrame(ToolContext& ctx, const char* heading) {
   uint16_t length = 0;
@@ -35,7 +24,7 @@ void clearAnswerFlags() {
   ackReceived = 0;
 }
 
-void pollAnswers(ToolContext& ctx, AnswerHandler handler) {
+void pollAnswers(ToolContext& ctx, const AnswerHandler& handler) {
   uint8_t block[READ_BLOCK_SIZE];
   const int count = ctx.link.readBlock(block, READ_BLOCK_SIZE);
   for (int i = 0; i < count; ++i) {
@@ -48,10 +37,8 @@ void pollAnswers(ToolContext& ctx, AnswerHandler handler) {
       case RxResult::LongOk: {
         printFrame(ctx, "<<< Answer\n");
         uint16_t length = 0;
-        uint8_t* frame = getLinkBuffer(length);
-        Answer answer = decodeAnswer(frame, length);
-        if (answer.ci == CI_ANSWER) counterFromRecords(frame, length, answer);
-        handler(ctx, answer);
+        const uint8_t* frame = getLinkBuffer(length);
+        handler(frame, length);
         answerReceived = 1;
         break;
       }

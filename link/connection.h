@@ -25,7 +25,7 @@ class Connection {
 
   // Closes an open port first. An empty portName (no port in the list) is
   // refused with NoPortSelected.
-  SerialOpenResult connect(const std::string& portName, int baudIndex);
+  [[nodiscard]] SerialOpenResult connect(const std::string& portName, int baudIndex);
   void disconnect();
   // Low latency asked of the driver while on (fast answers): now, and at
   // every connect.

@@ -1,5 +1,7 @@
 // M-Bus link frames: one shared buffer for the frame being sent or received,
-// two builders, and a receiver fed one byte at a time (no I/O inside).
+// two builders, and a receiver fed one byte at a time (no I/O inside). Only
+// this unit writes the buffer: a telegram is built elsewhere and copied in by
+// buildLongFrame, and a received frame is read through a const view.
 #pragma once
 #include <cstdint>
 
@@ -24,16 +26,25 @@ enum class RxResult : uint8_t {
 // Receiver states.
 enum : uint8_t { RX_UNARMED = 0, RX_IDLE = 1, RX_IN_SHORT = 2, RX_IN_LONG = 3 };
 
-// Written only by the builders and the receiver below.
-extern uint8_t linkBuffer[LINK_BUFFER_SIZE];
-extern uint16_t linkLength;
-extern uint8_t rxState;
-extern uint8_t rxLengthField;
+// Read-only views: the builders and the receiver below are their only writers.
+extern const uint8_t (&linkBuffer)[LINK_BUFFER_SIZE];
+extern const uint16_t& linkLength;
+extern const uint8_t& rxState;
+extern const uint8_t& rxLengthField;
 
 void buildLongFrame(uint8_t address, uint8_t control, const uint8_t* data, uint8_t dataLength);
 void buildShortFrame(uint8_t address, uint8_t control);
 void resetReceiver();
-RxResult receiveByte(uint8_t b);
-uint8_t* getLinkBuffer(uint16_t& length);
+[[nodiscard]] RxResult receiveByte(uint8_t b);
+const uint8_t* getLinkBuffer(uint16_t& length);
+
+// The frame just built, with the receiver armed for its answer: the length is
+// taken before the reset clears it. The bytes stay until an answer's first
+// byte is stored.
+struct BuiltFrame {
+  const uint8_t* bytes;
+  uint16_t length;
+};
+[[nodiscard]] BuiltFrame takeBuiltFrame();
 // Back to the start state: empty buffer, receiver not armed.
 void resetLinkFrames();

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "interfaces/text_format.h"
+
 namespace {
 
 // How a family of codes scales: Exp steps the exponent by one per code, Time
@@ -177,11 +179,7 @@ const Family* lookup(const Family (&table)[N], uint8_t code) {
   return nullptr;
 }
 
-std::string hexByte(uint8_t b) {
-  char s[3];
-  std::snprintf(s, sizeof s, "%02X", b);
-  return s;
-}
+std::string hexByte(uint8_t b) { return hexText(&b, 1); }
 
 void apply(const Family& f, uint8_t code, VifMeaning& m, Record& r) {
   r.quantity = f.quantity;

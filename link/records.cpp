@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "interfaces/byte_order.h"
+#include "interfaces/text_format.h"
 #include "link/link_frames.h"
 #include "link/record_units.h"
 #include "link/telegram.h"
@@ -49,13 +51,6 @@ bool lvarField(uint8_t lvar, Field& f) {
   else if (lvar >= 0xF0 && lvar <= 0xF4) f = {Coding::Binary, (size_t)(4 * (lvar - 0xEC))};
   else return false;
   return true;
-}
-
-std::string hexText(const uint8_t* p, size_t n, const char* separator = "") {
-  static const char digits[] = "0123456789ABCDEF";
-  std::string s;
-  for (size_t i = 0; i < n; ++i) s += (i ? separator : "") + std::string{digits[p[i] >> 4], digits[p[i] & 15]};
-  return s;
 }
 
 double scaled(double v, int exponent) {
@@ -323,7 +318,7 @@ FrameRecords decodeFrame(const uint8_t* f, size_t n) {
 FrameRecords decodeProtectedRecords(const uint8_t* part, size_t n) {
   FrameRecords out;
   if (n < 2 || part[0] != CI_PROTECTED) return stopped(out, DecodeEnd::UnsupportedCi, 0);
-  const size_t tpl = (size_t)part[1] + 2;  // after the AFL
+  const size_t tpl = aflTplOffset(part);
   if (tpl >= n) return stopped(out, DecodeEnd::HeaderTruncated, n);
   MeterHeader& h = out.header;
   h.ci = part[tpl];
@@ -349,7 +344,7 @@ CounterRecord findCounterRecord(const uint8_t* frame, size_t length) {
       const uint8_t* v = frame + r.dataOffset;
       c.result = CounterSearch::Found;
       c.offset = r.offset;
-      c.counter = (uint32_t)v[0] | (uint32_t)v[1] << 8 | (uint32_t)v[2] << 16 | (uint32_t)v[3] << 24;
+      c.counter = readLittleEndian32(v);
       return c;
     }
   c.result = f.list.end == DecodeEnd::Complete ? CounterSearch::NotFound : CounterSearch::CannotWalk;

@@ -53,7 +53,7 @@ struct RecordList {
 };
 
 // The records of data[start, length).
-RecordList decodeRecords(const uint8_t* data, size_t length, size_t start = 0);
+[[nodiscard]] RecordList decodeRecords(const uint8_t* data, size_t length, size_t start = 0);
 
 struct MeterHeader {
   uint8_t control = 0, address = 0, ci = 0;
@@ -72,10 +72,10 @@ struct FrameRecords {
 };
 
 // A whole long frame, 68 L L 68 C A CI ... CS 16, with CI 72, 7A or 78.
-FrameRecords decodeFrame(const uint8_t* frame, size_t length);
+[[nodiscard]] FrameRecords decodeFrame(const uint8_t* frame, size_t length);
 // A protected answer after decryption, from its CI 90 to the last data byte:
 // the AFL, the TPL header (72 or 7A), then records after 2F 2F.
-FrameRecords decodeProtectedRecords(const uint8_t* part, size_t length);
+[[nodiscard]] FrameRecords decodeProtectedRecords(const uint8_t* part, size_t length);
 
 // The message counter record 04 FD 08 + 4 bytes, found by walking a frame's
 // records. CannotWalk: damaged frame or manufacturer data before the record
@@ -86,7 +86,7 @@ struct CounterRecord {
   size_t offset = 0;  // Found: the DIF within the frame
   uint32_t counter = 0;
 };
-CounterRecord findCounterRecord(const uint8_t* frame, size_t length);
+[[nodiscard]] CounterRecord findCounterRecord(const uint8_t* frame, size_t length);
 
 // "  Volume 28504.27 m^3 (storage 1, maximum)"; no line end.
 std::string formatRecord(const Record& record);

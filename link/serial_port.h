@@ -29,7 +29,7 @@ enum class SerialIo { Ok, Gone };  // Gone: the device went away (unplugged, far
 class SerialPort {
  public:
   virtual ~SerialPort() = default;
-  virtual SerialOpenResult open(const char* path, int baud) = 0;
+  [[nodiscard]] virtual SerialOpenResult open(const char* path, int baud) = 0;
   virtual void close() = 0;
   virtual bool isOpen() const = 0;
   // count: bytes read, 0 when nothing has arrived.

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
+#include "interfaces/byte_order.h"
 #include "link/link_frames.h"
-#include "security/telegram_protection.h"
 
 namespace {
 
@@ -15,32 +15,21 @@ constexpr uint8_t FILLER = 0x2F;
 constexpr uint8_t MANUFACTURER_MARKER[2] = {0x0F, 0x35};
 
 // The AFL of a protected telegram and the header that follows it.
-constexpr int AFL_LENGTH = 17;
-constexpr int MAC_OFFSET = 9;
 constexpr int PROTECTED_HEADER_LENGTH = 31;  // AFL, long header, configuration, CFE
 constexpr uint8_t SECURITY_MODE_7 = 0x07;
 constexpr uint8_t CFE = 0x10;
 
-// Answers: the counter of a protected answer and the identity behind its TPL CI.
+// Answers: the identity after the CI 0x72, or after the TPL CI that follows the AFL.
 constexpr int ANSWER_CI = FRAME_DATA_OFFSET;
 constexpr int ANSWER_IDENTITY = 7;
-constexpr int PROTECTED_COUNTER = 11;
-constexpr int PROTECTED_IDENTITY = 24;
 constexpr uint16_t MIN_ANSWER_WITH_IDENTITY = 17;  // header bytes 7..14, CS, stop
-constexpr uint16_t MIN_PROTECTED_ANSWER = PROTECTED_IDENTITY + 8 + 2;
+constexpr uint32_t IDENTITY_LENGTH = 8;
 
-uint8_t* frameData() { return linkBuffer + FRAME_DATA_OFFSET; }
+// A long frame's data, CI field on: the most a one-byte L leaves room for.
+constexpr int MAX_DATA_LENGTH = 253;
 
-void closeLongFrame(int dataLength) {
-  buildLongFrame(LINK_ADDRESS, C_SND_UD, frameData(), (uint8_t)dataLength);
-}
-
-void putLittleEndian32(uint8_t* out, uint32_t value) {
-  for (int i = 0; i < 4; ++i) out[i] = (uint8_t)(value >> (8 * i));
-}
-
-uint32_t littleEndian32(const uint8_t* p) {
-  return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
+void closeLongFrame(const uint8_t* data, int dataLength) {
+  buildLongFrame(LINK_ADDRESS, C_SND_UD, data, (uint8_t)dataLength);
 }
 
 int writeShortHeader(uint8_t* out, uint8_t accessNumber) {
@@ -75,15 +64,6 @@ int writeSimpleHeader(uint8_t* out, uint8_t accessNumber, uint8_t command) {
   return n;
 }
 
-// The first 04 FD 08 anywhere: the answer reception walks the records and
-// keeps this only where they cannot be walked.
-uint16_t searchCounterBytes(const uint8_t* frame, uint16_t length) {
-  if (length < 4) return 0;
-  for (uint16_t i = 0; i < length - 3; ++i)
-    if (frame[i] == 0x04 && frame[i + 1] == 0xFD && frame[i + 2] == 0x08) return i;
-  return 0;
-}
-
 }  // namespace
 
 void buildSndNke() { buildShortFrame(LINK_ADDRESS, C_SND_NKE); }
@@ -96,19 +76,19 @@ void startParameters(uint32_t imageLength, uint8_t params[5]) {
 }
 
 void buildBlockTelegram(uint8_t accessNumber, const BlockRecord& record) {
-  uint8_t* data = frameData();
+  uint8_t data[MAX_DATA_LENGTH];
   const int header = writeShortHeader(data, accessNumber);
-  closeLongFrame(header + writeRecord(data + header, record));
+  closeLongFrame(data, header + writeRecord(data + header, record));
 }
 
-int buildProtectedTelegram(const ProtectedSender& sender, const BlockRecord& record, TraceSink& trace) {
-  uint8_t* app = frameData();
+ProtectResult buildProtectedTelegram(const ProtectedSender& sender, const BlockRecord& record, TraceSink& trace) {
+  uint8_t app[MAX_DATA_LENGTH];
   const uint8_t* address = sender.meterAddress;
   const uint8_t afl[5] = {CI_PROTECTED, 0x0F, 0x00, 0x2C, 0x25};  // AFLL, FCL, MCL
   std::memcpy(app, afl, sizeof afl);
   putLittleEndian32(app + 5, sender.invocationCounter);
-  std::memset(app + MAC_OFFSET, 0xFF, 8);
-  app[AFL_LENGTH] = CI_LONG_HEADER;
+  std::memset(app + AFL_MAC_OFFSET, 0xFF, 8);
+  app[AFL_FIXED_LENGTH] = CI_LONG_HEADER;
   std::memcpy(app + 18, address + 2, 4);  // identification, LSB first
   app[22] = address[0];                   // manufacturer
   app[23] = address[1];
@@ -126,23 +106,26 @@ int buildProtectedTelegram(const ProtectedSender& sender, const BlockRecord& rec
   app[29] = SECURITY_MODE_7;
   app[30] = CFE;
   const int length = PROTECTED_HEADER_LENGTH + encrypted;
-  telegramEncryptAndMac(trace, app, (uint32_t)length, address + 2, sender.key);
-  closeLongFrame(length);
-  return length;
+  // A refused layout would leave the record in clear under the placeholder MAC.
+  if (telegramEncryptAndMac(trace, app, (uint32_t)length, address + 2, sender.key) == ProtectResult::Refused)
+    return ProtectResult::Refused;
+  closeLongFrame(app, length);
+  return ProtectResult::Protected;
 }
 
 void buildSimpleCommand(uint8_t accessNumber, uint8_t command) {
-  closeLongFrame(writeSimpleHeader(frameData(), accessNumber, command));
+  uint8_t data[MAX_DATA_LENGTH];
+  closeLongFrame(data, writeSimpleHeader(data, accessNumber, command));
 }
 
 void buildSimpleChunk(uint8_t accessNumber, uint32_t address, const uint8_t* bytes, uint8_t length) {
-  uint8_t* data = frameData();
+  uint8_t data[MAX_DATA_LENGTH];
   int n = writeSimpleHeader(data, accessNumber, CMD_WRITE_CHUNK);
   data[n++] = length;
   putLittleEndian32(data + n, address);
   n += 4;
   std::memcpy(data + n, bytes, length);
-  closeLongFrame(n + length);
+  closeLongFrame(data, n + length);
 }
 
 Answer decodeAnswer(uint8_t* frame, uint16_t length) {
@@ -150,22 +133,21 @@ Answer decodeAnswer(uint8_t* frame, uint16_t length) {
   // Frames with L < 3 end before the CI field.
   if (length < 9) return answer;
   answer.ci = frame[ANSWER_CI];
-  if (answer.ci == CI_ANSWER) {
-    // Too short to hold the header: no identity rather than its checksum.
-    if (length >= MIN_ANSWER_WITH_IDENTITY) answer.identity = frame + ANSWER_IDENTITY;
-    const uint16_t k = searchCounterBytes(frame, length);
-    // A record whose value would run into the checksum is no record.
-    if (k != 0 && k + 7 <= length - 2) {
-      answer.hasCounter = true;
-      answer.counter = littleEndian32(frame + k + 3);
-    }
-  } else if (answer.ci == CI_PROTECTED && length >= MIN_PROTECTED_ANSWER) {
-    answer.hasCounter = true;
-    answer.counter = littleEndian32(frame + PROTECTED_COUNTER);
-    answer.identity = frame + PROTECTED_IDENTITY;
-    answer.protectedPart = frame + FRAME_DATA_OFFSET;
-    answer.protectedLength = (uint32_t)(length - 8);
-  }
+  // Too short to hold the header: no identity rather than its checksum.
+  if (answer.ci == CI_ANSWER && length >= MIN_ANSWER_WITH_IDENTITY) answer.identity = frame + ANSWER_IDENTITY;
+  if (answer.ci != CI_PROTECTED) return answer;
+  uint8_t* part = frame + FRAME_DATA_OFFSET;
+  const uint32_t partLength = (uint32_t)(length - 8);
+  // The identity follows the TPL CI wherever AFLL puts it; nothing is read
+  // from a part that ends before the identity's last byte.
+  if (partLength < AFL_COUNTER_OFFSET + 4) return answer;
+  const uint32_t identity = aflTplOffset(part) + 1;
+  if (identity + IDENTITY_LENGTH > partLength) return answer;
+  answer.hasAflCounter = true;
+  answer.aflCounter = aflCounter(part);
+  answer.identity = part + identity;
+  answer.protectedPart = part;
+  answer.protectedLength = partLength;
   return answer;
 }
 

@@ -1,11 +1,12 @@
-// Every byte of every telegram, both ways. Builders write straight into the
-// frame's data area of linkBuffer and close the frame around it; the decoder
-// says what an answer carries. Pure functions on the link buffer: nothing is
-// sent, printed or stored here.
+// Every byte of every telegram, both ways. Builders put the data together
+// here and hand it to buildLongFrame, which copies it into the link buffer;
+// the decoder says what an answer carries. Nothing is sent, printed or stored
+// here.
 #pragma once
 #include <cstdint>
 
 #include "interfaces/trace_sink.h"
+#include "security/telegram_protection.h"
 
 constexpr uint8_t LINK_ADDRESS = 0xFB;
 constexpr uint8_t C_SND_NKE = 0x40;
@@ -15,7 +16,7 @@ constexpr uint8_t C_SND_UD = 0x53;
 constexpr uint8_t CI_SHORT_HEADER = 0x5A;
 constexpr uint8_t CI_LONG_HEADER = 0x5B;
 constexpr uint8_t CI_ANSWER = 0x72;
-constexpr uint8_t CI_PROTECTED = 0x90;
+constexpr uint8_t CI_PROTECTED = CI_AFL;
 
 // Block-protocol commands (record DIF, VIF 0xFD, VIFE 0xF7, command).
 enum : uint8_t {
@@ -56,22 +57,24 @@ void startParameters(uint32_t imageLength, uint8_t params[5]);
 void buildBlockTelegram(uint8_t accessNumber, const BlockRecord& record);
 // AFL with the counter and MAC, long header, configuration for security
 // mode 7 and the encrypted area 2F 2F + record, 2F to whole blocks; then
-// encrypted and authenticated in place. Returns the frame's data length.
-int buildProtectedTelegram(const ProtectedSender& sender, const BlockRecord& record, TraceSink& trace);
+// encrypted and authenticated. Refused: no frame was built, nothing may go out.
+[[nodiscard]] ProtectResult buildProtectedTelegram(const ProtectedSender& sender, const BlockRecord& record,
+                                                   TraceSink& trace);
 // Short header, marker 0F 35 and the command; a chunk adds its length, its
 // address (LE) and the bytes.
 void buildSimpleCommand(uint8_t accessNumber, uint8_t command);
 void buildSimpleChunk(uint8_t accessNumber, uint32_t address, const uint8_t* bytes, uint8_t length);
 
-// A long answer as read from linkBuffer. Pointers lie inside the frame.
+// Where a long answer's header fields lie. Pointers lie inside the frame
+// given; the counter record of a CI 0x72 answer is the records' to find.
 struct Answer {
   int ci = -1;                        // -1: the frame ends before a CI field
   const uint8_t* identity = nullptr;  // 8 bytes: id LSB first, manufacturer LE, version, device type
-  bool hasCounter = false;
-  uint32_t counter = 0;               // the 04 FD 08 record (CI 0x72) or the AFL's MCR (CI 0x90)
+  bool hasAflCounter = false;
+  uint32_t aflCounter = 0;            // CI 0x90: the AFL's MCR
   uint8_t* protectedPart = nullptr;   // CI 0x90: from the CI to the last data byte
   uint32_t protectedLength = 0;
 };
-Answer decodeAnswer(uint8_t* frame, uint16_t length);
+[[nodiscard]] Answer decodeAnswer(uint8_t* frame, uint16_t length);
 // Three letters and a NUL; false (nothing written) when the top bit is set.
-bool decodeManufacturer(uint16_t code, char text[4]);
+[[nodiscard]] bool decodeManufacturer(uint16_t code, char text[4]);

@@ -5,7 +5,6 @@
 #include "interfaces/window_interfaces.h"
 
 class Connection;
-struct AnswerValues;
 
 struct ToolContext {
   Output& out;
@@ -13,6 +12,5 @@ struct ToolContext {
   Connection& link;
   EventPump& pump;
   ProgressView* progress = nullptr;  // null when nobody watches
-  AnswerValues* answer = nullptr;    // where a front without fields learns what an answer said
   bool decodeRecords = false;        // a console line per data record after each answer
 };

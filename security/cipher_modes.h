@@ -10,7 +10,9 @@ extern uint8_t cbcChainingValue[16];
 
 void cbcResetChaining();
 // Lengths are multiples of 16 (at most 240); a trailing partial block is left
-// untouched. Two calls without a reset continue the chain.
+// untouched. Two calls continue the chain unless it was reset between them:
+// by cbcResetChaining, or by aesEncryptBlocks and so by every CMAC and key
+// derivation.
 void cbcEncrypt(uint8_t* buffer, uint8_t length, const AesKeySchedule& schedule);
 void cbcDecrypt(uint8_t* buffer, uint8_t length, const AesKeySchedule& schedule);
 // Every whole block encrypted by itself (ECB); leaves cbcChainingValue zero.

@@ -2,11 +2,12 @@
 
 #include <cstring>
 
+#include "interfaces/byte_order.h"
 #include "security/cipher_modes.h"
 
 void buildKdfInput(DerivationConstant constant, const MeterId meterId, uint32_t counter, uint8_t output[16]) {
   output[0] = constant;
-  for (int i = 0; i < 4; ++i) output[1 + i] = (uint8_t)(counter >> (8 * i));
+  putLittleEndian32(output + 1, counter);
   std::memcpy(output + 5, meterId, 4);
   std::memset(output + 9, 0x07, 7);
 }

@@ -3,13 +3,13 @@
 #include <cstdint>
 #include <cstring>
 
+#include "interfaces/byte_order.h"
 #include "security/aes128.h"
 #include "security/cipher_modes.h"
 #include "security/secure_wipe.h"
 
 namespace {
 
-constexpr uint32_t AFL_LENGTH = 17;
 constexpr uint32_t MAX_CBC_LENGTH = 240;
 // The MAC length (length - 12) has to fit a signed 32-bit count.
 constexpr uint32_t MAX_APPLICATION_LENGTH = INT32_MAX;
@@ -41,9 +41,9 @@ struct EncryptedArea {
 
 EncryptedArea locateEncryptedArea(const AppView& view) {
   uint32_t tpl = 0;
-  if (view.length >= 1 && view.at(0) == 0x90) {
+  if (view.length >= 1 && view.at(0) == CI_AFL) {
     if (view.length < 2) return {1, 0, false};
-    tpl = (uint32_t)((view.at(1) + 2) & 0xFF);
+    tpl = aflTplOffset(view.app);  // AFLL lies before the bytes the MAC copy changes
   }
   if (tpl >= view.length) return {tpl + 1, 0, false};
 
@@ -69,10 +69,6 @@ bool fits(const EncryptedArea& area, uint32_t length) {
   return area.headerInside && area.offset <= length && area.length <= length - area.offset;
 }
 
-uint32_t readCounter(const uint8_t* app) {
-  return (uint32_t)app[5] | (uint32_t)app[6] << 8 | (uint32_t)app[7] << 16 | (uint32_t)app[8] << 24;
-}
-
 bool equalInConstantTime(const uint8_t* a, const uint8_t* b, size_t n) {
   uint8_t difference = 0;
   for (size_t i = 0; i < n; ++i) difference |= (uint8_t)(a[i] ^ b[i]);
@@ -93,16 +89,16 @@ void deriveWithTrace(TraceSink& trace, const uint8_t key[16], DerivationConstant
   buildKdfInput(constant, meterId, counter, input);
   deriveKey(key, constant, meterId, counter, derivedKey);
   uint8_t counterBytes[4];
-  for (int i = 0; i < 4; ++i) counterBytes[i] = (uint8_t)(counter >> (8 * i));
+  putLittleEndian32(counterBytes, counter);
   traceField(trace, "Meter address: ", meterId, 4, "\n");
   traceField(trace, "Counter: ", counterBytes, 4, "\n");
   traceField(trace, "Key input: ", input, 16, "\n\n");
   traceField(trace, "Derived key: ", derivedKey, 16, "\n\n");
 }
 
-bool aflPresent(const uint8_t* app, uint32_t length) { return length >= 1 && app[0] == 0x90; }
+bool aflPresent(const uint8_t* app, uint32_t length) { return length >= 1 && app[0] == CI_AFL; }
 
-int32_t aflPayloadLength(uint32_t length) { return (int32_t)(length - AFL_LENGTH); }
+int32_t aflPayloadLength(uint32_t length) { return (int32_t)(length - AFL_FIXED_LENGTH); }
 
 void cbcDecryptFromMeter(uint8_t* area, uint32_t length, const MeterId meterId, uint32_t counter,
                          const uint8_t key[16]) {
@@ -117,6 +113,10 @@ void cbcDecryptFromMeter(uint8_t* area, uint32_t length, const MeterId meterId, 
 }
 
 }  // namespace
+
+uint32_t aflTplOffset(const uint8_t* part) { return (uint32_t)((part[1] + 2) & 0xFF); }
+
+uint32_t aflCounter(const uint8_t* part) { return readLittleEndian32(part + AFL_COUNTER_OFFSET); }
 
 void telegramMac(TraceSink& trace, uint8_t mac[16], const uint8_t* data, int32_t length, const MeterId meterId,
                  uint32_t counter, const uint8_t key[16], bool fromMeter) {
@@ -165,14 +165,14 @@ DecryptResult telegramDecrypt(TraceSink& trace, uint8_t* app, uint32_t length, c
   trace.text("Decrypt: AFL found.\n");
   int32_t payloadLength = aflPayloadLength(length);
   trace.format("Decrypt: data length %d found.\n", payloadLength);
-  if (length < AFL_LENGTH || length > MAX_APPLICATION_LENGTH) {
+  if (length < AFL_FIXED_LENGTH || length > MAX_APPLICATION_LENGTH) {
     trace.text("Decrypt: data length out of range.\n");
     return DecryptResult::LengthOutOfRange;
   }
 
   uint8_t receivedMac[8];
-  std::memcpy(receivedMac, app + 9, 8);
-  uint32_t counter = readCounter(app);
+  std::memcpy(receivedMac, app + AFL_MAC_OFFSET, 8);
+  uint32_t counter = aflCounter(app);
   std::memcpy(app + MAC_COPY_OFFSET, app + 4, MAC_COPY_LENGTH);
   if (!telegramVerifyMac(trace, receivedMac, app + MAC_COPY_OFFSET, payloadLength + (int32_t)MAC_COPY_LENGTH, meterId, counter,
                          key, true)) {
@@ -196,21 +196,21 @@ DecryptResult telegramDecrypt(TraceSink& trace, uint8_t* app, uint32_t length, c
   return DecryptResult::NoFillerAfterDecrypt;
 }
 
-bool telegramEncryptAndMac(TraceSink& trace, uint8_t* app, uint32_t length, const uint8_t meterId[4],
-                           const uint8_t key[16]) {
-  if (!aflPresent(app, length)) return false;
+ProtectResult telegramEncryptAndMac(TraceSink& trace, uint8_t* app, uint32_t length, const uint8_t meterId[4],
+                                    const uint8_t key[16]) {
+  if (!aflPresent(app, length)) return ProtectResult::Refused;
   // Malformed parts are refused like a missing AFL: nothing written or changed.
-  if (length < AFL_LENGTH || length > MAX_APPLICATION_LENGTH) return false;
+  if (length < AFL_FIXED_LENGTH || length > MAX_APPLICATION_LENGTH) return ProtectResult::Refused;
   EncryptedArea area = locateEncryptedArea({app, length, true});
-  if (!fits(area, length)) return false;
+  if (!fits(area, length)) return ProtectResult::Refused;
 
   trace.text("Starting an encrypt and MAC.\n");
-  uint32_t counter = readCounter(app);
+  uint32_t counter = aflCounter(app);
   std::memcpy(app + MAC_COPY_OFFSET, app + 4, MAC_COPY_LENGTH);
   telegramEncrypt(trace, app + area.offset, (int32_t)area.length, meterId, counter, key, false);
   uint8_t mac[16];
   telegramMac(trace, mac, app + MAC_COPY_OFFSET, aflPayloadLength(length) + (int32_t)MAC_COPY_LENGTH, meterId, counter,
               key, false);
   std::memcpy(app + 9, mac, 8);
-  return true;
+  return ProtectResult::Protected;
 }

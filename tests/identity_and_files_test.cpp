@@ -1,13 +1,14 @@
 // The identity and key stores as the fields fill them, and the working files:
-// the configuration lines and the firmware image.
+// the answer shown in the fields and the firmware image.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <fstream>
 #include <string>
 
-#include "app/config_file.h"
+#include "app/front/answer_fields.h"
 #include "commands/identity_fields.h"
 #include "firmware/firmware_image.h"
 #include "interfaces/log_file.h"
@@ -55,6 +56,32 @@ TEST(IdentityFields, FieldsFillTheStoresInTelegramOrder) {
   EXPECT_EQ(invocationCounter, 0u);
 }
 
+// An answer into the fields as the window shows it; the command line keeps
+// the identity it was given.
+TEST(AnswerFields, AnAnswerFillsWhatItCarriesAndAGivenFieldStays) {
+  const struct { const char* name; bool keepId, letters, moved; const char* shown; } cases[] = {
+      {"every field", false, true, true, "ABC 12345678 41 07 0000002B"},
+      {"the id given stays", true, true, true, "ABC 01020304 41 07 0000002B"},
+      {"a code without letters leaves the last ones", false, false, true, "BRV 12345678 41 07 0000002B"},
+      {"a counter the answer did not move stays", false, true, false, "ABC 12345678 41 07 00000001"},
+  };
+  for (const auto& c : cases) {
+    FieldTexts fields;
+    for (int f = 0; f < FIELD_COUNT; ++f) fields.setFieldText((Field)f, fieldRule((Field)f).defaultText);
+    MeterAnswer answer;
+    answer.identified = true, answer.idNumber = 0x12345678, answer.version = 0x41, answer.deviceType = 0x07;
+    std::strcpy(answer.manufacturer, c.letters ? "ABC" : "");
+    answer.counterMoved = c.moved, answer.invocationCounter = 0x2B;
+    bool keep[FIELD_COUNT] = {};
+    keep[(int)Field::IdNumber] = c.keepId;
+    showAnswer(fields, answer, keep);
+    std::string shown;
+    for (Field f : {Field::Manufacturer, Field::IdNumber, Field::Version, Field::DeviceType, Field::Counter})
+      shown += (shown.empty() ? "" : " ") + fields.fieldText(f);
+    EXPECT_EQ(shown, c.shown) << c.name;
+  }
+}
+
 void writeFile(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
 // A dongle holds FIRMWARE_CAPACITY bytes; a longer image is refused whole,
@@ -72,13 +99,13 @@ TEST(FirmwareImage, LoadsUpToCapacityAndAFailedLoadUnloads) {
   unsigned long long size = 0;
   EXPECT_EQ(loadFirmwareFile("big.cfw", out, &size), LoadResult::TooLarge);
   EXPECT_EQ(size, FIRMWARE_CAPACITY + 1ull);
-  EXPECT_EQ(firmwareLoaded, 0);
+  EXPECT_EQ(firmwareLoaded, ImageState::Empty);
   EXPECT_EQ(firmwareImage[0], 0x01) << "the old image survives";
   ::mkdir("folder.cfw", 0755);
   // /proc/self/mem opens but gives EIO at its start.
   for (const char* bad : {"missing.cfw", "folder.cfw", "/proc/self/mem"}) {
     EXPECT_EQ(loadFirmwareFile(bad, out), LoadResult::CannotOpen) << bad;
-    EXPECT_EQ(firmwareLoaded, 0);
+    EXPECT_EQ(firmwareLoaded, ImageState::Empty);
     EXPECT_EQ(firmwareImage[0], 0x01) << "the old image survives";
   }
   ::rmdir("folder.cfw");

@@ -105,17 +105,25 @@ TEST(ReceivePoll, AnswersSetCounterAndIdentityAsFarAsTheyCarryThem) {
       // 68 02 02 68 C A CS 16: the checksum sits where a CI would be.
       {"no CI field, checksum 72", {0x68, 0x02, 0x02, 0x68, 0x71, 0x01, 0x72, 0x16}, "00000001", "01020304", ""},
       {"no CI field, checksum 90", {0x68, 0x02, 0x02, 0x68, 0x8F, 0x01, 0x90, 0x16}, "00000001", "01020304", ""},
+      // AFLL 11: two bytes more before the TPL CI; the identity is read where the frame puts it.
+      {"protected answer with a longer AFL",
+       longFrame({0x90, 0x11, 0x00, 0x2C, 0x25, 0x05, 0, 0, 0, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0x00,
+                  0x00, 0x72, 0x78, 0x56, 0x34, 0x12, 0x56, 0x0A, 0x40, 0x03}),
+       "00000006", "12345678",
+       "Message counter found: 6\nDecrypting using key: 0x5A 0x17 0xC3 0xE9 0x0B 0x4D 0x62 0xF8 0xA1 0xC0 0x7E 0x3B "
+       "0x9D 0x2F 0x4A 0x68 \n\nDecrypt Error.\n"},
       {"protected answer too short to read", longFrame(Bytes{0x90, 0x0F, 0x00, 0x2C}), "00000001", "01020304",
        "Protected answer too short.\nDecrypt Error.\n"},
-      {"protected answer whose identity would reach the checksum", longFrame(Bytes(25, 0x90)), "00000001",
-       "01020304", "Protected answer too short.\nDecrypt Error.\n"},
+      // AFLL 0F: the identity would end on the checksum, one byte past the part.
+      {"protected answer whose identity would reach the checksum", longFrame(withByte(Bytes(25, 0x90), 1, 0x0F)),
+       "00000001", "01020304", "Protected answer too short.\nDecrypt Error.\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     VirtualLine line;
     line.port->queue(c.frame);
     resetReceiver();
-    receiveAnswers(line.ctx);
+    line.poll();
     EXPECT_EQ(answerReceived, 1);
     EXPECT_EQ(line.fields.fieldText(Field::Counter), c.counter);
     EXPECT_EQ(line.fields.fieldText(Field::IdNumber), c.id) << hex(c.frame);
@@ -134,7 +142,7 @@ TEST(ReceivePoll, DecodedRecordsFollowTheAnswerOnlyWhenAsked) {
     line.ctx.decodeRecords = on;
     line.port->queue(frame);
     resetReceiver();
-    receiveAnswers(line.ctx);
+    line.poll();
     const std::string& text = line.console.text();
     EXPECT_EQ(text.substr(text.rfind("0x16 \n") + 6),
               "Message counter found: 43\n" +
@@ -157,7 +165,7 @@ TEST(ReceivePoll, ARefusedProtectedAnswerNamesTheFailedCheckOnlyWhenRecordsAreOn
     line.port->queue(longFrame(vdongle::protectFromMeter(macRight ? shortHeader : header, {}, 5, id,
                                                          macRight ? communicationKey : otherKey)));
     resetReceiver();
-    receiveAnswers(line.ctx);
+    line.poll();
     const std::string& text = line.console.text();
     const std::string check = macRight ? "matches, but the decrypted area does not begin 2F 2F"
                                        : "does not match (key, identification or a changed byte)";

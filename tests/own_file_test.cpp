@@ -9,7 +9,7 @@
 #include <fstream>
 #include <functional>
 
-#include "app/config_file.h"
+#include "app/front/config_file.h"
 #include "interfaces/log_file.h"
 #include "tests/support/fakes.h"
 
@@ -49,7 +49,7 @@ TEST(OwnFile, OnlyAnOwnRegularFileIsOpenedAndNothingElseIsTouched) {
     fs::remove_all("work");
     c.plant();
     EXPECT_EQ(readConfigFile("work"), c.config);
-    EXPECT_EQ(configLoaded, 0);
+    EXPECT_EQ(configFieldLines(), nullptr);
     struct stat info = {};
     EXPECT_TRUE(readText("victim.txt") == "precious\n" && stat("victim.txt", &info) == 0 && (info.st_mode & 0777) != 0600);
   }
@@ -62,6 +62,9 @@ TEST(ConfigFile, LinesLoseTheirLineEndOnlyAndCrLfCountsAsOne) {
   ASSERT_EQ(readConfigFile("QORconfig.txt"), OwnFileResult::Opened);
   const char* expected[] = {"ABC", "01020304", "40", "03", "KEY", "x", ""};
   for (int i = 0; i < CONFIG_LINE_COUNT; ++i) EXPECT_STREQ(configLines[i], expected[i]) << i;
+  // The fields take the first five; the counter never comes from the file.
+  ASSERT_NE(configFieldLines(), nullptr);
+  EXPECT_EQ(*configFieldLines(), (std::vector<std::string>{"ABC", "01020304", "40", "03", "KEY"}));
 }
 
 }  // namespace

@@ -146,8 +146,9 @@ TEST(TelegramProtection, WhatTheToolProtectsTheDongleOpens) {
     const Bytes params = randomBytes(rng, block ? BLOCK_SIZE : (size_t)length);
     BlockRecord record{block ? CMD_DATA_BLOCK : CMD_SEND_START, params.data(), (uint8_t)params.size(), 0x0102};
     const uint32_t counter = 0x0A0B0C0Du + (uint32_t)length;
-    const int n = buildProtectedTelegram({kAddress, counter, 0x17, kKey}, record, trace);
-    const vdongle::OpenedTelegram opened = vdongle::openToMeter(linkBuffer + FRAME_DATA_OFFSET, (size_t)n, kId, kKey);
+    ASSERT_EQ(buildProtectedTelegram({kAddress, counter, 0x17, kKey}, record, trace), ProtectResult::Protected);
+    const size_t n = linkLength - 8u;  // CI field to the last data byte
+    const vdongle::OpenedTelegram opened = vdongle::openToMeter(linkBuffer + FRAME_DATA_OFFSET, n, kId, kKey);
     ASSERT_EQ(vdongle::OpenStatus::Ok, opened.status) << "length " << length;
     EXPECT_EQ(counter, opened.counter);
     Bytes expected{0x2F, 0x2F, 0x0D, 0xFD, 0xF7, record.command, (uint8_t)(params.size() + (block ? 2 : 0))};

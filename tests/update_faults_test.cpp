@@ -199,7 +199,7 @@ TEST(UpdateFaults, WithoutImageOrPortNothingIsSentAndNothingChanges) {
     EXPECT_EQ(runFirmwareUpdate(line.ctx).result, c.result);
     EXPECT_TRUE(line.port->written.empty());
     EXPECT_EQ(line.console.text().find(">>>"), std::string::npos) << line.console.text();
-    EXPECT_EQ(firmwareLoaded, c.image ? 1 : 0);
+    EXPECT_EQ(firmwareLoaded, c.image ? ImageState::Loaded : ImageState::Empty);
     EXPECT_EQ(accessNumber, 0);
   }
 }

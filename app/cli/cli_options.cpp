@@ -1,6 +1,8 @@
 #include "app/cli/cli_options.h"
 
 #include "app/cli/working_files.h"
+#include "app/front/config_file.h"
+#include "app/front/front_texts.h"
 
 namespace {
 
@@ -20,7 +22,7 @@ std::string firstLine(const std::string& text) {
 
 }  // namespace
 
-bool parseCommandLine(const std::vector<std::string>& args, const CliSources& sources, CliOptions& options,
+CliParse parseCommandLine(const std::vector<std::string>& args, const CliSources& sources, CliOptions& options,
                       std::string& error) {
   options = CliOptions();
   bool* given = options.given;
@@ -37,7 +39,7 @@ bool parseCommandLine(const std::vector<std::string>& args, const CliSources& so
     if (eq != std::string::npos && takesValue(name)) {
       value = arg.substr(eq + 1);
     } else if (eq == std::string::npos && takesValue(name)) {
-      if (i + 1 >= args.size()) return error = arg + " needs a value", false;
+      if (i + 1 >= args.size()) return error = arg + " needs a value", CliParse::Refused;
       value = args[++i];
     } else {
       name = arg;
@@ -48,15 +50,15 @@ bool parseCommandLine(const std::vector<std::string>& args, const CliSources& so
 
     if (name == "--help" || name == "-h") {
       options.command = CliCommand::Help;
-      return true;
+      return CliParse::Ok;
     } else if (name == "--req-ud2" || name == "--snd-nke" || name == "--decode") {
-      if (request) return error = "--req-ud2, --snd-nke and --decode exclude each other", false;
+      if (request) return error = "--req-ud2, --snd-nke and --decode exclude each other", CliParse::Refused;
       request = true;
       options.command = name == "--req-ud2" ? CliCommand::ReqUd2 : name == "--snd-nke" ? CliCommand::SndNke : CliCommand::Decode;
       options.frame = value;
       if (!value.empty() && value[0] == '@' &&
           (!sources.readFile || !sources.readFile(value.substr(1), FRAME_TEXT_LIMIT, options.frame)))
-        return error = "--decode " + value + ": " + options.frame, false;
+        return error = "--decode " + value + ": " + options.frame, CliParse::Refused;
     } else if (name == "-q" || name == "--quiet") {
       options.quiet = true;
     } else if (name == "--fast") {
@@ -70,40 +72,40 @@ bool parseCommandLine(const std::vector<std::string>& args, const CliSources& so
       keyFile = value;
       options.keyFile = value;
     } else if (name == "--port") {
-      if (value.empty()) return error = "--port needs a value", false;
+      if (value.empty()) return error = "--port needs a value", CliParse::Refused;
       for (const std::string& port : options.ports)
-        if (port == value) return error = "port " + value + " given twice", false;
+        if (port == value) return error = "port " + value + " given twice", CliParse::Refused;
       options.ports.push_back(value);
     } else if (name == "--baud") {
-      if (value != "2400" && value != "9600") return error = "--baud must be 2400 or 9600", false;
+      if (value != "2400" && value != "9600") return error = "--baud must be 2400 or 9600", CliParse::Refused;
       options.baudIndex = value == "2400" ? 0 : 1;
     } else if (name == "--protocol") {
       if (value == "encrypted") options.protocol = CliProtocol::Encrypted;
       else if (value == "block") options.protocol = CliProtocol::Block;
       else if (value == "simple") options.protocol = CliProtocol::Simple;
-      else return error = "--protocol must be encrypted, block or simple", false;
+      else return error = "--protocol must be encrypted, block or simple", CliParse::Refused;
     } else if (name == "--log") {
       options.logPath = value;
       logGiven = true;
     } else if (name.size() > 1 && name[0] == '-') {
-      return error = "unknown option " + arg, false;
+      return error = "unknown option " + arg, CliParse::Refused;
     } else {
       images.push_back(arg);
     }
   }
-  if (options.command == CliCommand::Decode && !options.ports.empty()) return error = "--decode opens no port", false;
-  if (options.command == CliCommand::Decode && !images.empty()) return error = "--decode takes no image: " + images[0], false;
-  if (options.ports.empty() && options.command != CliCommand::Decode) return error = "--port is required", false;
+  if (options.command == CliCommand::Decode && !options.ports.empty()) return error = "--decode opens no port", CliParse::Refused;
+  if (options.command == CliCommand::Decode && !images.empty()) return error = "--decode takes no image: " + images[0], CliParse::Refused;
+  if (options.ports.empty() && options.command != CliCommand::Decode) return error = "--port is required", CliParse::Refused;
   if (!options.ports.empty()) options.port = options.ports[0];
   if (options.ports.size() > 1 && options.command != CliCommand::Update)
-    return error = "a request goes to one port at a time", false;
+    return error = "a request goes to one port at a time", CliParse::Refused;
   if (options.ports.size() > 1 && logGiven)
-    return error = "--log names one file; with several ports each gets QORFW-<port>.log", false;
-  if (options.logPath.empty()) return error = "--log needs a file name", false;
-  if (options.command == CliCommand::Update && images.empty()) return error = "no firmware image given", false;
+    return error = "--log names one file; with several ports each gets QORFW-<port>.log", CliParse::Refused;
+  if (options.logPath.empty()) return error = "--log needs a file name", CliParse::Refused;
+  if (options.command == CliCommand::Update && images.empty()) return error = "no firmware image given", CliParse::Refused;
   if (options.command != CliCommand::Update && !images.empty())
-    return error = "a request takes no image: " + images[0], false;
-  if (images.size() > 1) return error = "one image at a time: " + images[1], false;
+    return error = "a request takes no image: " + images[0], CliParse::Refused;
+  if (images.size() > 1) return error = "one image at a time: " + images[1], CliParse::Refused;
   if (!images.empty()) options.image = images[0];
 
   const int key = (int)Field::Key;
@@ -111,7 +113,7 @@ bool parseCommandLine(const std::vector<std::string>& args, const CliSources& so
   if (!given[key] && !keyFile.empty()) {
     std::string text;
     if (!sources.readFile || !sources.readFile(keyFile, KEY_FILE_LIMIT, text))
-      return error = "--key-file " + keyFile + ": " + text, false;
+      return error = "--key-file " + keyFile + ": " + text, CliParse::Refused;
     options.fields[key] = firstLine(text);
     given[key] = true;
     keySource = "--key-file " + keyFile + ":";
@@ -127,15 +129,18 @@ bool parseCommandLine(const std::vector<std::string>& args, const CliSources& so
     if (checkFieldText(field, options.fields[f]) == FieldCheck::Ok) continue;
     // The key itself is never repeated in the message.
     if (fromConfig)
-      error = "QORconfig.txt line " + std::to_string(f + 1) + ": " + fieldRule(field).name + " " + fieldRuleText(field);
+      error = std::string(CONFIG_FILE_NAME) + " line " + std::to_string(f + 1) + ": " + fieldRule(field).name + " " + fieldRuleText(field);
     else
       error = (f == key && !keySource.empty() ? keySource : fieldRule(field).option) + std::string(" ") + fieldRuleText(field);
-    return false;
+    return CliParse::Refused;
   }
-  return true;
+  return CliParse::Ok;
 }
 
 std::string cliUsage() {
+  // The defaults as the fields' rules hold them, the file names as their owners do.
+  auto start = [](Field f) { return std::string(fieldRule(f).defaultText); };
+  const std::string config = CONFIG_FILE_NAME;
   return "usage: mbus-fwupdate [options] IMAGE.cfw   update the dongle on --port with IMAGE\n"
          "       mbus-fwupdate --req-ud2 [options]   send REQ_UD2, print the answer decoded\n"
          "       mbus-fwupdate --snd-nke [options]   send SND_NKE, report the acknowledgement\n"
@@ -151,17 +156,19 @@ std::string cliUsage() {
          "  --protocol encrypted|block|simple   update protocol (encrypted)\n"
          "  --manufacturer ABC  --id HEX8  --version HEX2  --device-type HEX2  --counter HEX8\n"
          "                          meter identity and first invocation counter; the first\n"
-         "                          four default to QORconfig.txt in this folder when present,\n"
-         "                          else BRV 01020304 40 03. Without --counter an encrypted\n"
+         "                          four default to " + config + " in this folder when present,\n"
+         "                          else " + start(Field::Manufacturer) + " " + start(Field::IdNumber) + " " +
+         start(Field::Version) + " " + start(Field::DeviceType) + ". Without --counter an encrypted\n"
          "                          update starts with REQ_UD2 and takes the counter (and\n"
          "                          the identity not given here) from the dongle's answer\n"
          "  --key-file FILE         communication key: 32 hex digits on the file's first line\n"
          "  MBUS_KEY=HEX32          the same from the environment, when --key-file is not given\n"
          "  --key HEX32             the same on the command line, where every user of this\n"
          "                          machine can read it (ps) while the update runs\n"
-         "                          Without any of them: QORconfig.txt line 5, else\n"
-         "                          5A17C3E90B4D62F8A1C07E3B9D2F4A68\n"
-         "  --log FILE              log (QORFW.log), appended to: each run adds a header line\n"
+         "                          Without any of them: " + config + " line " + std::to_string((int)Field::Key + 1) +
+         ", else\n"
+         "                          " + start(Field::Key) + "\n"
+         "  --log FILE              log (" + LOG_FILE_NAME + "), appended to: each run adds a header line\n"
          "                          (UTC time, version, port, what was asked), then its text;\n"
          "                          it alone shows the key, never the terminal\n"
          "  --fast                  fast answers: read each answer as it arrives\n"

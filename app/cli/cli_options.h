@@ -6,22 +6,35 @@
 #include <vector>
 
 #include "app/front/field_rules.h"
+#include "app/front/front_texts.h"
 
 enum class CliCommand { Update, ReqUd2, SndNke, Decode, Help };
 enum class CliProtocol { Encrypted, Block, Simple };
 
-enum CliExit {
-  EXIT_DONE = 0,
-  EXIT_USAGE = 1,
-  EXIT_IMAGE = 2,
-  EXIT_PORT = 3,
-  EXIT_NO_ANSWER = 4,
-  EXIT_CANCELLED = 5,
-  EXIT_NOT_DECODED = 6,  // --decode: no valid long frame, or a protected one that does not verify; --req-ud2: an
-                         // answer that does not verify
-  EXIT_NOT_VERIFIED = 7,  // an update's counter request answered by one that does not verify: key or identification
-  EXIT_FILE = 8,          // the log or QORconfig.txt refused (a symlink, not one's own, in use), or the log names an input
+// The process's exit codes.
+enum class CliExit : int {
+  Done = 0,
+  Usage = 1,
+  Image = 2,
+  Port = 3,
+  NoAnswer = 4,
+  Cancelled = 5,
+  NotDecoded = 6,   // --decode: no valid long frame, or a protected one that does not verify; --req-ud2: an
+                    // answer that does not verify
+  NotVerified = 7,  // an update's counter request answered by one that does not verify: key or identification
+  File = 8,         // the log or QORconfig.txt refused (a symlink, not one's own, in use), or the log names an input
 };
+constexpr CliExit EXIT_DONE = CliExit::Done;
+constexpr CliExit EXIT_USAGE = CliExit::Usage;
+constexpr CliExit EXIT_IMAGE = CliExit::Image;
+constexpr CliExit EXIT_PORT = CliExit::Port;
+constexpr CliExit EXIT_NO_ANSWER = CliExit::NoAnswer;
+constexpr CliExit EXIT_CANCELLED = CliExit::Cancelled;
+constexpr CliExit EXIT_NOT_DECODED = CliExit::NotDecoded;
+constexpr CliExit EXIT_NOT_VERIFIED = CliExit::NotVerified;
+constexpr CliExit EXIT_FILE = CliExit::File;
+// As the process ends with it, and as a child's end is read back.
+constexpr int exitCode(CliExit exit) { return (int)exit; }
 
 struct CliOptions {
   CliCommand command = CliCommand::Update;
@@ -31,7 +44,7 @@ struct CliOptions {
   std::string frame;  // --decode: the frame's hex text, from the option or its @FILE
   int baudIndex = 1;  // as the window's list: 0 = 2400, 1 = 9600
   CliProtocol protocol = CliProtocol::Encrypted;
-  std::string logPath = "QORFW.log";
+  std::string logPath = LOG_FILE_NAME;
   std::string keyFile;  // --key-file, an input the log must not be
   bool quiet = false;
   bool fast = false;  // fast answers: read an answer as soon as it arrives
@@ -51,7 +64,8 @@ struct CliSources {
 // args without the program name. The key comes from --key, else --key-file,
 // else MBUS_KEY, else like the other fields from the config file and then the
 // window's defaults. Without --counter an update learns it from the dongle.
-// False with a one-line error.
-bool parseCommandLine(const std::vector<std::string>& args, const CliSources& sources, CliOptions& options,
+// Refused with a one-line error.
+enum class CliParse { Ok, Refused };
+[[nodiscard]] CliParse parseCommandLine(const std::vector<std::string>& args, const CliSources& sources, CliOptions& options,
                       std::string& error);
 std::string cliUsage();

@@ -6,10 +6,10 @@
 #include "app/cli/cli_options.h"
 
 struct DecodeRun {
-  int exit = EXIT_DONE;  // EXIT_NOT_DECODED: no valid long frame, or a protected one that does not verify
+  CliExit exit = EXIT_DONE;  // EXIT_NOT_DECODED: no valid long frame, or a protected one that does not verify
   std::string out;       // the header and records, or one JSON object
   std::string err;       // why it was not decoded
 };
 
 // options.frame holds the text; the key and, when given, --id open a protected frame.
-DecodeRun decodeFrameCommand(const CliOptions& options);
+[[nodiscard]] DecodeRun decodeFrameCommand(const CliOptions& options);

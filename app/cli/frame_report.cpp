@@ -1,22 +1,13 @@
 #include "app/cli/frame_report.h"
 
 #include <cmath>
-#include <cstdio>
 #include <vector>
+
+#include "interfaces/text_format.h"
 
 namespace {
 
-std::string hexByte(unsigned value, int digits = 2) {
-  char text[8];
-  std::snprintf(text, sizeof text, "%0*X", digits, value);
-  return text;
-}
-
-std::string hexBytes(const uint8_t* bytes, size_t length) {
-  std::string text;
-  for (size_t i = 0; i < length; ++i) text += hexByte(bytes[i]);
-  return text;
-}
+std::string hexByte(unsigned value, int digits = 2) { return hexNumber(value, digits); }
 
 // Label for a person, key for JSON, value as hex text; only the fields the header carries.
 struct HeaderField {
@@ -80,7 +71,7 @@ nlohmann::json recordObject(const Record& r, const uint8_t* bytes) {
           {"quantity", quantity},
           {"value", recordValue(r)},
           {"unit", r.unit.empty() ? nlohmann::json(nullptr) : nlohmann::json(r.unit)},
-          {"raw", hexBytes(bytes + r.offset, r.length)}};
+          {"raw", hexText(bytes + r.offset, r.length)}};
 }
 
 }  // namespace

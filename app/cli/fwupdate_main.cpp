@@ -15,7 +15,8 @@
 #include "app/cli/port_runs.h"
 #include "app/cli/terminal_front.h"
 #include "app/cli/working_files.h"
-#include "app/config_file.h"
+#include "app/front/answer_fields.h"
+#include "app/front/config_file.h"
 #include "app/front/front_texts.h"
 #include "commands/answer_wait.h"
 #include "commands/identity_fields.h"
@@ -27,7 +28,6 @@
 
 namespace {
 
-const char* const CONFIG_FILE = "QORconfig.txt";
 constexpr int REQUEST_BUDGET = 2500;  // polls of 2 ms: 5 s at least
 
 // One port's run: where its human text goes, and its events with --json.
@@ -36,14 +36,17 @@ struct Run {
   FILE* human;          // stdout, or stderr with --json
   JsonEvents* events;   // null without --json
   long long counter = -1;  // where the next update starts, once known
+  bool answered = false;   // an answer came since the last request went out
+  MeterAnswer lastAnswer{};  // the latest of them
 
   int done(const std::string& line) {
     if (counter >= 0) std::fprintf(human, "counter: %08llX\n", counter);
     if (!line.empty()) std::fprintf(human, "%s\n", line.c_str());
-    if (events) events->result(EXIT_DONE, counter, line);
-    return EXIT_DONE;
+    if (events) events->result(exitCode(EXIT_DONE), counter, line);
+    return exitCode(EXIT_DONE);
   }
-  int fail(int code, const std::string& text) {
+  int fail(CliExit exit, const std::string& text) {
+    const int code = exitCode(exit);
     if (counter >= 0) std::fprintf(human, "counter: %08llX\n", counter);
     std::fprintf(stderr, "mbus-fwupdate: %s\n", text.c_str());
     if (events) events->result(code, counter, text);
@@ -71,20 +74,27 @@ const char* protocolName(CliProtocol protocol) {
   return "simple";
 }
 
-// The answer's identity and counter as the window's answer reception set
-// them; an identity given as an option stays as given.
-void keepGivenIdentity(ToolContext& ctx, const CliOptions& options) {
-  for (int f = 0; f < (int)Field::Key; ++f)
-    if (options.given[f]) ctx.fields.setFieldText((Field)f, options.fields[f]);
+// Every answer into the fields as the window shows it, where the update
+// reads them; an identity given as an option stays as given.
+void receive(ToolContext& ctx, Run& run) {
+  bool keep[FIELD_COUNT] = {};
+  for (int f = 0; f < (int)Field::Key; ++f) keep[f] = run.options.given[f];
+  for (MeterAnswer& answer : receiveAnswers(ctx)) {
+    showAnswer(ctx.fields, answer, keep);
+    run.lastAnswer = std::move(answer);
+    run.answered = true;
+  }
 }
 
-WaitOutcome request(ToolContext& ctx, Run& run, LinkRequest kind, AnswerValues& answer) {
-  ctx.answer = &answer;
+// The last answer to the request, if one came.
+WaitOutcome request(ToolContext& ctx, Run& run, LinkRequest kind, MeterAnswer& answer, bool& answered) {
+  run.answered = false;
   const WaitOutcome outcome = requestAndWait(ctx, kind, REQUEST_BUDGET);
-  ctx.answer = nullptr;
-  if (answer.answered) {
+  answered = run.answered;
+  if (answered) {
+    answer = run.lastAnswer;
     // An answer that fails verification is no source of a counter.
-    if (answer.decrypt != AnswerValues::Decrypt::Error) run.counter = answer.counter;
+    if (answer.verification != Verification::Error) run.counter = answer.invocationCounter;
     if (run.events) run.events->answer(answer);
   }
   return outcome;
@@ -107,16 +117,16 @@ int runUpdate(ToolContext& ctx, Run& run) {
   setUpdateOption(UpdateOption::SimpleProtocol, options.protocol == CliProtocol::Simple);
   if (!options.given[(int)Field::Counter] && options.protocol == CliProtocol::Encrypted) {
     // A counter below one the dongle has seen would be refused as a replay.
-    AnswerValues answer;
-    const WaitOutcome outcome = request(ctx, run, LinkRequest::ReqUd2, answer);
+    MeterAnswer answer;
+    bool answered = false;
+    const WaitOutcome outcome = request(ctx, run, LinkRequest::ReqUd2, answer, answered);
     if (outcome != WaitOutcome::Raised) return waitFailure(run, outcome, "the dongle did not answer the counter request");
     // Its counter and identity cannot be trusted, and telegrams under a wrong
     // key would only go unanswered until every repetition is spent.
-    if (answer.decrypt == AnswerValues::Decrypt::Error)
+    if (answered && answer.verification == Verification::Error)
       return run.fail(EXIT_NOT_VERIFIED, std::string("the answer to the counter request does not verify (") +
                                              decryptCheckText(answer.decryptCheck) +
                                              "): check the key and the identification (--id)");
-    keepGivenIdentity(ctx, options);
   }
   const UpdateOutcome outcome = runFirmwareUpdate(ctx);
   run.counter = outcome.counter;
@@ -128,24 +138,25 @@ int runUpdate(ToolContext& ctx, Run& run) {
     case UpdateResult::PortLost: return run.fail(EXIT_PORT, outcome.line);
     case UpdateResult::NotConnected: break;
   }
-  ctx.out.outputText("Serial not connected.\n", STYLE_SENT);
+  ctx.out.outputText(NOT_CONNECTED_LINE, STYLE_SENT);
   return run.fail(EXIT_PORT, "serial not connected");
 }
 
 // One request, its answer shown as the window's timer would show it.
 int runRequest(ToolContext& ctx, Run& run, TerminalConsole& console) {
   const CliOptions& options = run.options;
-  AnswerValues answer;
+  MeterAnswer answer;
+  bool answered = false;
   ctx.decodeRecords = options.command == CliCommand::ReqUd2;  // the answer's records after it
   console.echoTo(run.human);
-  const WaitOutcome outcome =
-      request(ctx, run, options.command == CliCommand::SndNke ? LinkRequest::SndNke : LinkRequest::ReqUd2, answer);
+  const WaitOutcome outcome = request(
+      ctx, run, options.command == CliCommand::SndNke ? LinkRequest::SndNke : LinkRequest::ReqUd2, answer, answered);
   console.echoTo(nullptr);
   std::fflush(run.human);
   if (outcome != WaitOutcome::Raised) return waitFailure(run, outcome, "no answer from the dongle within 5 s");
-  if (answer.decrypt == AnswerValues::Decrypt::Error)
+  if (answered && answer.verification == Verification::Error)
     return run.fail(EXIT_NOT_DECODED, std::string("the answer does not verify: ") + decryptCheckText(answer.decryptCheck));
-  if (options.command == CliCommand::ReqUd2 && answer.answered) {
+  if (options.command == CliCommand::ReqUd2 && answered) {
     // Without an identity in the answer the one given still stands.
     const bool named = answer.identified && answer.manufacturer[0];
     std::fprintf(run.human, "manufacturer: %s\n", named ? answer.manufacturer : options.fields[0].c_str());
@@ -183,7 +194,7 @@ int runPort(const CliOptions& options) {
     if (!imageProblem.empty()) return run.fail(EXIT_IMAGE, imageProblem);
   }
   const std::string input =
-      inputUnderLog(options.logPath, {options.image, options.keyFile, CONFIG_FILE, options.port});
+      inputUnderLog(options.logPath, {options.image, options.keyFile, CONFIG_FILE_NAME, options.port});
   if (!input.empty()) return run.fail(EXIT_FILE, "--log " + options.logPath + " is " + input + ", an input of this run");
   const OwnFileResult log = openLogFile(options.logPath.c_str(), WriteMode::Append);
   if (log != OwnFileResult::Opened)
@@ -201,7 +212,7 @@ int runPort(const CliOptions& options) {
   readIdentityFields(fields);
   Connection link(createSerialPort(), out, fields);
   ToolContext* context = nullptr;
-  TerminalPump pump([&] { receiveAnswers(*context); });
+  TerminalPump pump([&] { receive(*context, run); });
   setUpdateOption(UpdateOption::FastAnswers, options.fast);
   link.keepLatencyLow(options.fast);
   // Asked at every 2 ms pass of a wait: cheap on both systems, and a Windows
@@ -212,14 +223,14 @@ int runPort(const CliOptions& options) {
   ToolContext ctx{out, fields, link, pump, &progress};
   context = &ctx;
 
-  int code = EXIT_DONE;
+  int code = exitCode(EXIT_DONE);
   unsigned long long size = 0;
   const LoadResult loaded =
       options.command == CliCommand::Update ? loadFirmwareFile(options.image.c_str(), out, &size) : LoadResult::Loaded;
   if (loaded == LoadResult::TooLarge) {
     code = run.fail(EXIT_IMAGE, imageTooLargeText(options.image, size));
   } else if (loaded == LoadResult::CannotOpen) {
-    out.outputText("Error opening firmware file.\n", STYLE_SENT);
+    out.outputText(IMAGE_NOT_OPENED_LINE, STYLE_SENT);
     code = run.fail(EXIT_IMAGE, "cannot read " + options.image);
   } else if (options.command == CliCommand::Update && (firmwareLength == 0 || firmwareLength < size)) {
     // The bytes read, not the size the folder told, decide what is delivered.
@@ -242,12 +253,9 @@ int main(int argc, char* argv[]) {
   const Utf8Console utf8;
   // First: a stop signal from now on cancels, and a child's blocked ones come through.
   installStopHandlers();
-  std::vector<std::string> config;
-  const OwnFileResult configRead = readConfigFile(CONFIG_FILE);
-  if (configRead == OwnFileResult::Opened)
-    for (int i = 0; i < CONFIG_LINE_COUNT; ++i) config.push_back(configLines[i]);
+  const OwnFileResult configRead = readConfigFile(CONFIG_FILE_NAME);
   CliSources sources;
-  sources.config = configLoaded ? &config : nullptr;
+  sources.config = configFieldLines();
   // Set but empty counts as unset, as a shell's `MBUS_KEY= cmd` means.
   const char* keyVariable = std::getenv("MBUS_KEY");
   sources.keyVariable = keyVariable && *keyVariable ? keyVariable : nullptr;
@@ -255,23 +263,23 @@ int main(int argc, char* argv[]) {
   const std::vector<std::string> args(argv + 1, argv + argc);
   CliOptions options;
   std::string error;
-  if (!parseCommandLine(args, sources, options, error)) {
+  if (parseCommandLine(args, sources, options, error) == CliParse::Refused) {
     std::fprintf(stderr, "mbus-fwupdate: %s (see --help)\n", error.c_str());
-    return EXIT_USAGE;
+    return exitCode(EXIT_USAGE);
   }
   if (options.command == CliCommand::Help) {
     std::printf("%s", cliUsage().c_str());
-    return EXIT_DONE;
+    return exitCode(EXIT_DONE);
   }
   if (configRead != OwnFileResult::Opened && configRead != OwnFileResult::Missing) {
-    std::fprintf(stderr, "mbus-fwupdate: %s refused: %s\n", CONFIG_FILE, ownFileText(configRead).c_str());
-    return EXIT_FILE;
+    std::fprintf(stderr, "mbus-fwupdate: %s refused: %s\n", CONFIG_FILE_NAME, ownFileText(configRead).c_str());
+    return exitCode(EXIT_FILE);
   }
   if (options.command == CliCommand::Decode) {
     const DecodeRun decoded = decodeFrameCommand(options);
     std::fputs(decoded.out.c_str(), stdout);
     std::fputs(decoded.err.c_str(), stderr);
-    return decoded.exit;
+    return exitCode(decoded.exit);
   }
   if (options.ports.size() > 1) return runPorts(ownProgramPath(argv[0]), args, options);
   return runPort(options);

@@ -4,20 +4,15 @@
 
 #include "app/cli/frame_report.h"
 #include "commands/meter_answers.h"
+#include "interfaces/text_format.h"
 
 namespace {
 
-std::string hex(unsigned long long value, int digits) {
-  char text[20];
-  std::snprintf(text, sizeof text, "%0*llX", digits, value);
-  return text;
-}
-
-const char* decryptName(AnswerValues::Decrypt decrypt) {
-  switch (decrypt) {
-    case AnswerValues::Decrypt::Ok: return "ok";
-    case AnswerValues::Decrypt::Error: return "error";
-    case AnswerValues::Decrypt::NotProtected: break;
+const char* decryptName(Verification verification) {
+  switch (verification) {
+    case Verification::Ok: return "ok";
+    case Verification::Error: return "error";
+    case Verification::NotProtected: break;
   }
   return "not protected";
 }
@@ -57,19 +52,19 @@ void JsonEvents::progress(unsigned done, unsigned total) {
               {"seconds", seconds()}});
 }
 
-void JsonEvents::answer(const AnswerValues& answer) {
-  const bool refused = answer.decrypt == AnswerValues::Decrypt::Error;
+void JsonEvents::answer(const MeterAnswer& answer) {
+  const bool refused = answer.verification == Verification::Error;
   // A refused answer's counter and identity are anyone's claim: not told as the meter's.
   nlohmann::json event = {{"event", "answer"}, {"port", port_},
-                          {"counter", refused ? nlohmann::json(nullptr) : nlohmann::json(hex(answer.counter, 8))},
-                          {"decrypt", decryptName(answer.decrypt)}};
+                          {"counter", refused ? nlohmann::json(nullptr) : nlohmann::json(hexNumber(answer.invocationCounter, 8))},
+                          {"decrypt", decryptName(answer.verification)}};
   if (answer.identified && !refused) {
     event["manufacturer"] = answer.manufacturer;
-    event["id"] = hex(answer.idNumber, 8);
-    event["version"] = hex(answer.version, 2);
-    event["device_type"] = hex(answer.deviceType, 2);
+    event["id"] = hexNumber(answer.idNumber, 8);
+    event["version"] = hexNumber(answer.version, 2);
+    event["device_type"] = hexNumber(answer.deviceType, 2);
   }
-  if (answer.decrypt == AnswerValues::Decrypt::Error && answer.decryptCheck != DecryptResult::Ok)
+  if (answer.verification == Verification::Error && answer.decryptCheck != DecryptResult::Ok)
     event["decrypt_check"] = decryptCheckName(answer.decryptCheck);
   if (answer.decoded)
     addFrameReport(event, answer.records, answer.recordBytes.data(), answer.recordBytes.size());
@@ -79,6 +74,6 @@ void JsonEvents::answer(const AnswerValues& answer) {
 void JsonEvents::result(int exit, long long counter, const std::string& message) {
   nlohmann::json event = {{"event", "result"}, {"port", port_}, {"exit", exit}, {"seconds", seconds()},
                           {"message", message}};
-  event["counter"] = counter >= 0 ? nlohmann::json(hex((unsigned long long)counter, 8)) : nlohmann::json(nullptr);
+  event["counter"] = counter >= 0 ? nlohmann::json(hexNumber((unsigned long long)counter, 8)) : nlohmann::json(nullptr);
   emit(out_, event);
 }

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <string>
 
-struct AnswerValues;
+struct MeterAnswer;
 
 class JsonEvents {
  public:
@@ -18,7 +18,7 @@ class JsonEvents {
   // Dropped when the last one went out less than a second ago, unless it
   // is the first to tell that every unit is done.
   void progress(unsigned done, unsigned total);
-  void answer(const AnswerValues& answer);
+  void answer(const MeterAnswer& answer);
   // exit as the process ends; counter: where the next update starts (-1: none known).
   void result(int exit, long long counter, const std::string& message);
 

@@ -26,13 +26,14 @@ struct PortRow {
 };
 
 const char* resultName(int exit) {
-  switch (exit) {
+  switch ((CliExit)exit) {
     case EXIT_DONE: return "done";
     case EXIT_USAGE: return "usage";
     case EXIT_IMAGE: return "firmware file";
     case EXIT_PORT: return "serial port";
     case EXIT_NO_ANSWER: return "no answer";
     case EXIT_CANCELLED: return "cancelled";
+    case EXIT_NOT_DECODED: break;
   }
   return "failed";
 }
@@ -94,7 +95,7 @@ int runPorts(const std::string& program, const std::vector<std::string>& args, c
       if (sameName(portShortName(options.ports[i]), portShortName(options.ports[j]))) {
         std::fprintf(stderr, "mbus-fwupdate: %s and %s would share the log %s (see --help)\n", options.ports[j].c_str(),
                      options.ports[i].c_str(), portLogName(options.ports[i]).c_str());
-        return EXIT_USAGE;
+        return exitCode(EXIT_USAGE);
       }
   std::mutex output;
   FILE* human = options.json ? stderr : stdout;
@@ -143,9 +144,9 @@ int runPorts(const std::string& program, const std::vector<std::string>& args, c
     }
     if (any) std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
-  int code = EXIT_DONE;
+  int code = exitCode(EXIT_DONE);
   for (auto& row : rows) {
-    row->exit = row->started ? row->child.wait() : EXIT_USAGE;
+    row->exit = row->started ? row->child.wait() : exitCode(EXIT_USAGE);
     if (row->exit < 0) row->exit = 128;  // ended by a signal
     code = std::max(code, row->exit);
   }

@@ -27,7 +27,7 @@ std::string startFieldText(Field field, const std::vector<std::string>* config);
 // Whole width, nothing but its letters or hex digits. The window does not
 // ask: a short or odd text is read as far as it goes, as it always was.
 enum class FieldCheck { Ok, WrongWidth, WrongCharacter };
-FieldCheck checkFieldText(Field field, const std::string& text);
+[[nodiscard]] FieldCheck checkFieldText(Field field, const std::string& text);
 // "must be 8 hex digits", "must be 3 capital letters"
 std::string fieldRuleText(Field field);
 

@@ -64,3 +64,7 @@ std::string ownFileText(OwnFileResult result) {
   }
   return "";
 }
+
+std::string logUnavailableText(const std::string& path, OwnFileResult result) {
+  return "Log file " + path + " not used: " + ownFileText(result) + "; output is shown in the console only.";
+}

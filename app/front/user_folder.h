@@ -10,6 +10,6 @@ enum class UserFolderResult { Entered, NoBaseFolder, NotCreated, NotEntered };
 // The folder the environment names for this user; empty when it names no absolute base.
 std::filesystem::path userFolderPath();
 // Creates the folder when missing and changes into it; on failure the current folder stays.
-UserFolderResult enterUserFolder();
+[[nodiscard]] UserFolderResult enterUserFolder();
 // The console's line for a failure, e.g. "Working folder X could not be created; ..."
 std::string userFolderText(UserFolderResult result, const std::filesystem::path& folder);

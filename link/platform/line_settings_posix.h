@@ -8,7 +8,7 @@
 
 // Fills tio from the port's current settings; false for a baud rate the
 // line does not use.
-bool makeLineSettings(int baud, struct termios& tio);
+[[nodiscard]] bool makeLineSettings(int baud, struct termios& tio);
 
 enum class OpenStep { Open, Flock, GetParams };  // GetParams: the first tcgetattr
-SerialOpenResult openFailure(OpenStep step, int error);
+[[nodiscard]] SerialOpenResult openFailure(OpenStep step, int error);

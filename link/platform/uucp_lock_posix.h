@@ -11,7 +11,7 @@ enum class UucpLockResult { Ok, HeldByOther };
 class UucpLock {
  public:
   // Ok also when no lock can be written there: the port goes without.
-  UucpLockResult acquire(const char* device);
+  [[nodiscard]] UucpLockResult acquire(const char* device);
   void release();
 
  private:

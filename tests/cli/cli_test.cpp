@@ -78,7 +78,7 @@ TEST(CliOptions, EveryValueIsCheckedAndEveryFieldHasItsSource) {
     std::string error;
     sources.config = c.withConfig ? &config : nullptr;
     sources.keyVariable = c.withConfig == 2 ? ones.c_str() : nullptr;
-    std::string got = parseCommandLine(args, sources, o, error) ? "" : error;
+    std::string got = parseCommandLine(args, sources, o, error) == CliParse::Ok ? "" : error;
     if (error.empty() && o.command != CliCommand::Help)
       for (const std::string& part : {o.fields[0], o.fields[1], o.fields[2], o.fields[3], o.fields[4], o.fields[5],
                                       std::to_string(o.baudIndex), std::to_string((int)o.protocol),

@@ -58,16 +58,16 @@ TEST(DecodeCommand, FramesGiveTheirExitCodeFieldsAndTheCheckThatFailed) {
     SCOPED_TRACE(row.behaviour);
     std::vector<std::string> args = {"--json", "--decode"};
     args.insert(args.end(), row.args.begin(), row.args.end());
-    ASSERT_TRUE(parseCommandLine(args, sources, options, error)) << error;
+    ASSERT_EQ(parseCommandLine(args, sources, options, error), CliParse::Ok) << error;
     const DecodeRun run = decodeFrameCommand(options);
-    EXPECT_EQ(run.exit, row.exit) << run.err;
+    EXPECT_EQ(exitCode(run.exit), row.exit) << run.err;
     EXPECT_TRUE(*row.error ? run.err.find(row.error) != std::string::npos : run.err.empty()) << run.err;
     const nlohmann::json got = nlohmann::json::parse(run.out);
     const nlohmann::json expected = nlohmann::json::parse(row.json);
     for (const auto& [pointer, value] : expected.items())
       EXPECT_EQ(got.value(nlohmann::json::json_pointer(pointer), nlohmann::json()), value) << pointer << run.out;
   }
-  ASSERT_TRUE(parseCommandLine({"--decode", hex(open), "--key", key, id}, sources, options, error));  // configuration 20 07
+  ASSERT_EQ(parseCommandLine({"--decode", hex(open), "--key", key, id}, sources, options, error), CliParse::Ok);  // configuration 20 07
   EXPECT_EQ(decodeFrameCommand(options).out,
             "control: 08\naddress: 05\nci: 72\nmanufacturer: BRV\nid: 87654321\nversion: 14\ndevice type: 07\n"
             "access number: 5C\nstatus: 00\nsignature: 0720\ndecrypt: ok\n  Access number 42\n"

@@ -47,14 +47,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const size_t n = std::min<size_t>(readCount ? data[1 + k % readCount] + 1u : 256u, bytes.size() - at);
     line.port->queue({bytes.begin() + (long)at, bytes.begin() + (long)(at + n)});
     at += n;
-    receiveAnswers(line.ctx);
+    line.poll();
     check(linkLength <= LINK_BUFFER_SIZE, "linkLength within the buffer");
   }
   // A request re-arms the receiver, whatever came before.
   sendReqUd2(line.ctx);
   clearAnswerFlags();
   line.port->queue({FRAME_ACK});
-  receiveAnswers(line.ctx);
+  line.poll();
   check(ackReceived == 1, "an acknowledgement after a request is recognised");
   for (uint8_t b : {0x10, 0x5B, 0xFB, 0x56}) check(receiveByte(b) == RxResult::Pending, "a short frame is taken");
   check(receiveByte(FRAME_STOP) == RxResult::ShortOk, "a good short frame is recognised");

@@ -44,6 +44,7 @@ struct VirtualLine {
   explicit VirtualLine(const vdongle::DongleConfig& config = dongleConfig());
   static vdongle::DongleConfig dongleConfig();  // the defaults at 9600 baud
 
+  void poll();              // the receive poll now, its answers shown in the fields as the window does
   void tick();              // the receive poll, when it is due
   void portInput();         // with fast answers: the poll as soon as bytes are due
   void idle(int polls = 250);

@@ -33,7 +33,7 @@ struct PollingPump : EventPump {
   Clock::time_point next = Clock::now();
   void runPending() override {
     if (Clock::now() < next) return;
-    receiveAnswers(*ctx);
+    (void)receiveAnswers(*ctx);  // printed; no fields to show them in
     next = Clock::now() + std::chrono::milliseconds(200);
   }
   void pumpEvents() override { runPending(), pause(2); }

@@ -1,10 +1,18 @@
-#include "app/config_file.h"
+#include "app/front/config_file.h"
 
 #include <cstdio>
 #include <cstring>
 
+#include "app/front/field_rules.h"
+
 char configLines[CONFIG_LINE_COUNT][CONFIG_LINE_SIZE];
-int configLoaded = 0;
+ConfigState configLoaded = ConfigState::Absent;
+
+namespace {
+
+std::vector<std::string> fieldLines;
+
+}  // namespace
 
 namespace {
 
@@ -35,7 +43,7 @@ int readLine(FILE* file, char* slot, int size) {
 
 OwnFileResult readConfigFile(const char* path) {
   std::memset(configLines, 0, sizeof configLines);
-  configLoaded = 0;
+  configLoaded = ConfigState::Absent;
   FILE* file = nullptr;
   const OwnFileResult opened = openOwnFileForReading(path, &file);
   if (opened != OwnFileResult::Opened) return opened;
@@ -47,6 +55,11 @@ OwnFileResult readConfigFile(const char* path) {
     if (n > 0 && configLines[i][n - 1] == '\n') configLines[i][n - 1] = '\0';
   }
   std::fclose(file);
-  configLoaded = 1;
+  configLoaded = ConfigState::Read;
+  fieldLines.assign(configLines, configLines + CONFIG_FIELD_COUNT);
   return opened;
+}
+
+const std::vector<std::string>* configFieldLines() {
+  return configLoaded == ConfigState::Read ? &fieldLines : nullptr;
 }
