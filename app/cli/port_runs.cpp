@@ -33,7 +33,9 @@ const char* resultName(int exit) {
     case EXIT_PORT: return "serial port";
     case EXIT_NO_ANSWER: return "no answer";
     case EXIT_CANCELLED: return "cancelled";
-    case EXIT_NOT_DECODED: break;
+    case EXIT_NOT_DECODED:
+    case EXIT_NOT_VERIFIED:
+    case EXIT_FILE: break;
   }
   return "failed";
 }
