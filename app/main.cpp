@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "app/main_window.h"
 #include "app/front/config_file.h"
@@ -28,10 +29,11 @@ int main(int argc, char* argv[]) {
   for (int i = 1; i < argc; ++i) inUserFolder = inUserFolder || std::strcmp(argv[i], USER_FOLDER_OPTION) == 0;
   const UserFolderResult folder = inUserFolder ? enterUserFolder() : UserFolderResult::Entered;
 
-  readConfigFile(CONFIG_FILE_NAME);  // absent is fine: the fields take their defaults
-  // Without a log (read-only folder, a directory of that name) the tool still
+  // A refused config leaves the defaults, as a missing one does; the console says why.
+  const OwnFileResult config = readConfigFile(CONFIG_FILE_NAME);
+  // Without a log (read-only folder, a symlink, another run's) the tool still
   // works; every writer skips the missing stream.
-  const bool logOpen = openLogFile(LOG_FILE_NAME);
+  const OwnFileResult log = openLogFile(LOG_FILE_NAME);
 
   FXApp application(DongleToolWindow::TITLE, "Brovanel");
   std::setvbuf(stdout, NULL, _IONBF, 0);
@@ -44,7 +46,9 @@ int main(int argc, char* argv[]) {
   if (inUserFolder)
     window->outputText((userFolderText(folder, userFolderPath()) + "\n").c_str(),
                        folder == UserFolderResult::Entered ? ConsoleStyle::Plain : STYLE_SENT);
-  if (!logOpen) window->reportLogUnavailable(LOG_FILE_NAME);
+  if (config != OwnFileResult::Opened && config != OwnFileResult::Missing)
+    window->outputText((std::string(CONFIG_FILE_NAME) + " not read: " + ownFileText(config) + ".\n").c_str(), STYLE_SENT);
+  if (log != OwnFileResult::Opened) window->reportLogUnavailable(LOG_FILE_NAME, log);
   application.create();
   return application.run();
 }

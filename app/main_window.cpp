@@ -265,8 +265,8 @@ void DongleToolWindow::setFieldText(Field field, const std::string& text) {
 
 void DongleToolWindow::setStatusText(const std::string& text) { statusLine->setNormalText(text.c_str()); }
 
-void DongleToolWindow::reportLogUnavailable(const char* path) {
-  output.outputFormat(STYLE_SENT, "%s\n", logUnavailableText(path).c_str());
+void DongleToolWindow::reportLogUnavailable(const char* path, OwnFileResult result) {
+  output.outputFormat(STYLE_SENT, "%s\n", logUnavailableText(path, result).c_str());
 }
 
 FXMenuRadio* DongleToolWindow::getFontRadio(int number) const {

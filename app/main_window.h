@@ -11,6 +11,7 @@
 #include "app/fox_event_pump.h"
 #include "app/port_input.h"
 #include "interfaces/output.h"
+#include "interfaces/own_file.h"
 #include "interfaces/window_interfaces.h"
 #include "link/connection.h"
 #include "link/tool_context.h"
@@ -90,8 +91,8 @@ class DongleToolWindow : public FXMainWindow, public ConsoleView, public WindowF
   void outputText(const char* text, ConsoleStyle style) { output.outputText(text, style); }
   void dumpSentBytes(const uint8_t* bytes, int count) { output.dumpSentBytes(bytes, count); }
   void dumpBytes(const uint8_t* bytes, int count, ConsoleStyle style) { output.dumpBytes(bytes, count, style); }
-  // One console line telling that the log file could not be created.
-  void reportLogUnavailable(const char* path);
+  // One console line telling that the log file is not used, and why.
+  void reportLogUnavailable(const char* path, OwnFileResult result);
 
   // What the core gets for a command: output, fields, port and pump.
   ToolContext context() {

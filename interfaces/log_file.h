@@ -4,10 +4,13 @@
 #include <cstddef>
 #include <cstdio>
 
+#include "interfaces/own_file.h"
+
 extern FILE* logFile;  // null when the log could not be created; written only here
 
-// Empties and opens the log, unbuffered, readable by its owner only (POSIX).
-// False when it cannot be created.
-[[nodiscard]] bool openLogFile(const char* path);
+// Opens the log as an own file (own_file.h): owner-only, locked against a
+// second run until closeLogFile, emptied (the window) or appended to (the
+// command line). Anything but Opened leaves no log.
+[[nodiscard]] OwnFileResult openLogFile(const char* path, WriteMode mode = WriteMode::Empty);
 void closeLogFile();
 void logWrite(const char* text, size_t length);

@@ -1,5 +1,5 @@
 // The identity and key stores as the fields fill them, and the working files:
-// the configuration lines and the firmware image.
+// the answer shown in the fields and the firmware image.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,7 +9,6 @@
 #include <string>
 
 #include "app/front/answer_fields.h"
-#include "app/front/config_file.h"
 #include "commands/identity_fields.h"
 #include "firmware/firmware_image.h"
 #include "interfaces/log_file.h"
@@ -85,22 +84,6 @@ TEST(AnswerFields, AnAnswerFillsWhatItCarriesAndAGivenFieldStays) {
 
 void writeFile(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
-TEST(ConfigFile, LinesLoseTheirLastCharacterAndCrLfCountsAsOne) {
-  writeFile("QORconfig.txt", "ABC\r\n01020304\n40\n03\nKEY\nx");
-  ASSERT_EQ(readConfigFile("QORconfig.txt"), ConfigState::Read);
-  const char* expected[] = {"ABC", "01020304", "40", "03", "KEY", "", ""};
-  for (int i = 0; i < CONFIG_LINE_COUNT; ++i) EXPECT_STREQ(configLines[i], expected[i]) << i;
-  // The fields take the first five; the counter never comes from the file.
-  ASSERT_NE(configFieldLines(), nullptr);
-  EXPECT_EQ(*configFieldLines(), (std::vector<std::string>{"ABC", "01020304", "40", "03", "KEY"}));
-  ::unlink("QORconfig.txt");
-  ::mkdir("QORconfig.txt", 0755);  // a directory of that name counts as absent
-  EXPECT_EQ(readConfigFile("QORconfig.txt"), ConfigState::Absent);
-  EXPECT_STREQ(configLines[0], "");
-  EXPECT_EQ(configFieldLines(), nullptr);
-  ::rmdir("QORconfig.txt");
-}
-
 // A dongle holds FIRMWARE_CAPACITY bytes; a longer image is refused whole,
 // never cut (a cut image is a broken firmware).
 TEST(FirmwareImage, LoadsUpToCapacityAndAFailedLoadUnloads) {
@@ -141,7 +124,7 @@ TEST(FirmwareImage, ALongPathIsPrintedWholeWithItsLineEnd) {
   writeFile(path, "abc");
   FakeConsole console;
   Output out(&console);
-  ASSERT_TRUE(openLogFile("long-path.log"));
+  ASSERT_EQ(openLogFile("long-path.log"), OwnFileResult::Opened);
   ASSERT_EQ(loadFirmwareFile(path.c_str(), out), LoadResult::Loaded);
   closeLogFile();
   const std::string line = "Read 3 bytes from file " + path + "\n";

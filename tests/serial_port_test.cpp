@@ -27,6 +27,7 @@
 
 #include "link/connection.h"
 #include "link/platform/line_settings_posix.h"
+#include "link/platform/uucp_lock_posix.h"
 #include "link/serial_port.h"
 #include "tests/support/fakes.h"
 #include "virtual-dongle/dongle_launcher.h"
@@ -213,6 +214,35 @@ TEST(SerialPortPosix, UucpLockOfALiveProgramRefusesADeadOnesIsReplacedByOursUnti
     unlink(link.c_str());
   }
   unsetenv("MBUS_LOCK_DIR");
+  rmdir(dir);
+}
+
+// Another user's lock in a sticky folder (as /run/lock): one we cannot read
+// may be a live program's, and one we cannot remove cannot be replaced by
+// ours; either refuses the port.
+TEST(SerialPortPosix, UucpLockOfAnotherUserThatCannotBeReadOrRemovedRefuses) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to act as two users";
+  char dir[] = "/tmp/mbus-lock-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string lock = std::string(dir) + "/LCK..ttyFAKE";
+  // Folder and lock modes: unreadable; readable and stale (PID 0x7FFFFFF0 runs
+  // nowhere) but not removable; unreadable in a folder where it is removable.
+  for (const auto& [folder, mode] : {std::pair<mode_t, mode_t>{01777, 0600}, {01777, 0644}, {0777, 0600}}) {
+    chmod(dir, folder);
+    std::ofstream(lock) << lockText(0x7FFFFFF0);
+    chmod(lock.c_str(), mode);
+    const pid_t other = fork();
+    if (other == 0) {
+      setenv("MBUS_LOCK_DIR", dir, 1);
+      if (setgid(65534) != 0 || setuid(65534) != 0) _exit(2);
+      UucpLock uucp;
+      _exit(uucp.acquire("/nowhere/ttyFAKE") == UucpLockResult::HeldByOther ? 1 : 0);
+    }
+    int status = 0;
+    waitpid(other, &status, 0);
+    EXPECT_TRUE(WEXITSTATUS(status) == 1 && slurp(lock) == lockText(0x7FFFFFF0)) << std::oct << folder << " " << mode;
+    unlink(lock.c_str());
+  }
   rmdir(dir);
 }
 

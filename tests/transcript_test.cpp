@@ -127,7 +127,7 @@ TEST(Transcripts, ConsoleLogAndFieldsMatchTheReferenceByteForByte) {
   for (const Scenario& s : kScenarios) {
     SCOPED_TRACE(s.name);
     const std::string log = std::string(s.name) + ".log";
-    ASSERT_TRUE(openLogFile(log.c_str()));
+    ASSERT_EQ(openLogFile(log.c_str()), OwnFileResult::Opened);
     vdongle::DongleConfig config = VirtualLine::dongleConfig();
     if (s.configure) s.configure(config);
     VirtualLine line(config);

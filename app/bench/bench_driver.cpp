@@ -116,7 +116,7 @@ int main(int argc, char** argv) {
 
   DongleLauncher dongle("bench-dongle", {"--baud", baud, "--reply-delay-ms", std::to_string(REPLY_DELAY_MS)});
   if (!dongle.started()) return fail("the virtual dongle did not start");
-  if (!openLogFile("QORFW.log")) return fail("cannot create QORFW.log");
+  if (openLogFile("QORFW.log") != OwnFileResult::Opened) return fail("cannot create QORFW.log");
   FXApp app(DongleToolWindow::TITLE, "Brovanel");
   app.init(argc, argv, TRUE);
   DongleToolWindow* window = new DongleToolWindow(&app);

@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 
+#include "app/cli/working_files.h"
 #include "app/front/config_file.h"
 #include "app/front/front_texts.h"
 
@@ -90,8 +91,8 @@ CliParse parseCommandLine(const std::vector<std::string>& args, const CliSources
                                                                                             : CliCommand::Update;
   options.frame = raw.decode;
   if (!raw.decode.empty() && raw.decode[0] == '@' &&
-      (!sources.readFile || !sources.readFile(raw.decode.substr(1), options.frame)))
-    return error = "--decode " + raw.decode + ": cannot read it", CliParse::Refused;
+      (!sources.readFile || !sources.readFile(raw.decode.substr(1), FRAME_TEXT_LIMIT, options.frame)))
+    return error = "--decode " + raw.decode + ": " + options.frame, CliParse::Refused;
   options.quiet = raw.quiet;
   options.fast = raw.fast;
   options.json = raw.json;
@@ -142,8 +143,8 @@ CliParse resolveFields(const CliSources& sources, CliOptions& options, std::stri
   std::string keySource;  // how a refused key is named
   if (!given[key] && !options.keyFile.empty()) {
     std::string text;
-    if (!sources.readFile || !sources.readFile(options.keyFile, text))
-      return error = "--key-file " + options.keyFile + ": cannot read it", CliParse::Refused;
+    if (!sources.readFile || !sources.readFile(options.keyFile, KEY_FILE_LIMIT, text))
+      return error = "--key-file " + options.keyFile + ": " + text, CliParse::Refused;
     options.fields[key] = firstLine(text);
     given[key] = true;
     keySource = "--key-file " + options.keyFile + ":";
@@ -217,7 +218,9 @@ std::string cliUsage() {
          "                          this machine can read it (ps) while the update runs;\n"
          "                          without any of them: " + config + " line 5, else\n"
          "                          " + start(Field::Key) + "\n"
-         "  --log FILE              log of the session (" + log + ")\n"
+         "  --log FILE              log (" + log + "), appended to: each run adds a header line\n"
+         "                          (UTC time, version, port, what was asked), then its text;\n"
+         "                          it alone shows the key, never the terminal\n"
          "  --fast                  fast answers: read each answer as it arrives\n"
          "  --json                  one JSON object per event on stdout (start, step,\n"
          "                          progress, answer, result: see the manual page);\n"
@@ -238,6 +241,10 @@ std::string cliUsage() {
          "\n"
          "Exit status:\n"
          "  0 done, 1 usage, 2 firmware file, 3 serial port, 4 no answer from the dongle,\n"
-         "  5 cancelled (SIGINT or SIGTERM), 6 --decode: not a valid long frame, or a\n"
-         "  protected one that does not verify; with several ports the largest of theirs.\n";
+         "  5 cancelled (SIGINT, SIGTERM or SIGHUP), 6 --decode: not a valid long frame,\n"
+         "  or a protected one that does not verify, --req-ud2: an answer that does not\n"
+         "  verify; 7 the counter request's answer does not verify (wrong key or\n"
+         "  identification); 8 the log or " + config + " is refused (a symlink, not your\n"
+         "  own, in use by another run) or the log names an input; with several ports the\n"
+         "  largest of theirs.\n";
 }

@@ -19,7 +19,10 @@ enum class CliExit : int {
   Port = 3,
   NoAnswer = 4,
   Cancelled = 5,
-  NotDecoded = 6,  // --decode: no valid long frame, or a protected one that does not verify
+  NotDecoded = 6,   // --decode: no valid long frame, or a protected one that does not verify; --req-ud2: an
+                    // answer that does not verify
+  NotVerified = 7,  // an update's counter request answered by one that does not verify: key or identification
+  File = 8,         // the log or QORconfig.txt refused (a symlink, not one's own, in use), or the log names an input
 };
 constexpr CliExit EXIT_DONE = CliExit::Done;
 constexpr CliExit EXIT_USAGE = CliExit::Usage;
@@ -28,6 +31,8 @@ constexpr CliExit EXIT_PORT = CliExit::Port;
 constexpr CliExit EXIT_NO_ANSWER = CliExit::NoAnswer;
 constexpr CliExit EXIT_CANCELLED = CliExit::Cancelled;
 constexpr CliExit EXIT_NOT_DECODED = CliExit::NotDecoded;
+constexpr CliExit EXIT_NOT_VERIFIED = CliExit::NotVerified;
+constexpr CliExit EXIT_FILE = CliExit::File;
 // As the process ends with it, and as a child's end is read back.
 constexpr int exitCode(CliExit exit) { return (int)exit; }
 
@@ -43,7 +48,7 @@ struct CliOptions {
   bool quiet = false;
   bool fast = false;  // fast answers: read an answer as soon as it arrives
   bool json = false;  // NDJSON events on stdout, human text on stderr
-  std::string keyFile;              // --key-file, read when the key is resolved
+  std::string keyFile;              // --key-file: read when the key is resolved; an input the log must not be
   std::string fields[FIELD_COUNT];  // manufacturer, id, version, device type, key, counter
   bool given[FIELD_COUNT] = {};     // by an option, not from a file or default
 };
@@ -54,8 +59,8 @@ struct CliSources {
   // The lines of QORconfig.txt, null when there is none.
   std::function<const std::vector<std::string>*()> config = [] { return nullptr; };
   const char* keyVariable = nullptr;  // MBUS_KEY, null when unset
-  // A whole file into text; false when it cannot be read.
-  std::function<bool(const std::string& path, std::string& text)> readFile;
+  // At most limit bytes of a file into text; false with the reason in text.
+  std::function<bool(const std::string& path, size_t limit, std::string& text)> readFile;
 };
 
 // args without the program name. Resolves every field (resolveFields) except

@@ -3,15 +3,10 @@
 // ports run as one child process each (port_runs); --decode needs no port.
 #include <sys/stat.h>
 #include <unistd.h>
-#ifdef _WIN32
-#include <windows.h>
-#endif
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 
 #include "app/cli/child_process.h"
 #include "app/cli/cli_options.h"
@@ -20,6 +15,7 @@
 #include "app/cli/port_runs.h"
 #include "app/cli/terminal_front.h"
 #include "app/cli/wait_notice.h"
+#include "app/cli/working_files.h"
 #include "app/front/answer_fields.h"
 #include "app/front/config_file.h"
 #include "app/front/front_texts.h"
@@ -66,17 +62,8 @@ struct Run {
   }
 };
 
-bool readWholeFile(const std::string& path, std::string& text) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return false;
-  std::ostringstream all;
-  all << file.rdbuf();
-  text = all.str();
-  return !file.bad();
-}
-
-// Before the log is emptied or the port opened: a script must never get a
-// partial update, nor an empty one.
+// Before the log is opened or the port: a script must never get a partial
+// update, nor an empty one.
 std::string imageError(const std::string& path) {
   struct stat info;
   if (stat(path.c_str(), &info) != 0) return path + ": " + std::strerror(errno);
@@ -114,7 +101,8 @@ WaitOutcome request(ToolContext& ctx, Run& run, LinkRequest kind, MeterAnswer& a
   answered = run.answered;
   if (answered) {
     answer = run.lastAnswer;
-    run.counter = answer.invocationCounter;
+    // An answer that fails verification is no source of a counter.
+    if (answer.verification != Verification::Error) run.counter = answer.invocationCounter;
     if (run.events) run.events->answer(answer);
   }
   return outcome;
@@ -141,6 +129,12 @@ int runUpdate(ToolContext& ctx, Run& run) {
     bool answered = false;
     const WaitOutcome outcome = request(ctx, run, LinkRequest::ReqUd2, answer, answered);
     if (outcome != WaitOutcome::Raised) return waitFailure(run, outcome, "the dongle did not answer the counter request");
+    // Its counter and identity cannot be trusted, and telegrams under a wrong
+    // key would only go unanswered until every repetition is spent.
+    if (answered && answer.verification == Verification::Error)
+      return run.fail(EXIT_NOT_VERIFIED, std::string("the answer to the counter request does not verify (") +
+                                             decryptCheckText(answer.decryptCheck) +
+                                             "): check the key and the identification (--id)");
   }
   const UpdateOutcome outcome = runFirmwareUpdate(ctx);
   // Only the encrypted protocol sends a counter; another's would replay as the next --counter.
@@ -172,6 +166,8 @@ int runRequest(ToolContext& ctx, Run& run, TerminalConsole& console) {
   console.echoTo(nullptr);
   std::fflush(run.human);
   if (outcome != WaitOutcome::Raised) return waitFailure(run, outcome, "no answer from the dongle within 5 s");
+  if (answered && answer.verification == Verification::Error)
+    return run.fail(EXIT_NOT_DECODED, std::string("the answer does not verify: ") + decryptCheckText(answer.decryptCheck));
   if (options.command == CliCommand::ReqUd2 && answered) {
     // Without an identity in the answer the one given still stands.
     const bool named = answer.identified && answer.manufacturer[0];
@@ -187,6 +183,17 @@ int runRequest(ToolContext& ctx, Run& run, TerminalConsole& console) {
                   false);
 }
 
+// What a log's header line says was asked.
+std::string asked(const CliOptions& options) {
+  switch (options.command) {
+    case CliCommand::ReqUd2: return "REQ_UD2";
+    case CliCommand::SndNke: return "SND_NKE";
+    default: break;
+  }
+  return std::string("update ") + options.image + " by the " + protocolName(options.protocol) + " protocol" +
+         (options.given[(int)Field::Counter] ? " from counter " + options.fields[(int)Field::Counter] : "");
+}
+
 int runPort(const CliOptions& options) {
   JsonEvents json(stdout, options.port);
   Run run{options, options.json ? stderr : stdout, options.json ? &json : nullptr};
@@ -199,9 +206,17 @@ int runPort(const CliOptions& options) {
     const std::string imageProblem = imageError(options.image);
     if (!imageProblem.empty()) return run.fail(EXIT_IMAGE, imageProblem);
   }
-  if (!openLogFile(options.logPath.c_str()))
-    std::fprintf(stderr, "mbus-fwupdate: %s\n", logUnavailableText(options.logPath).c_str());
+  const std::string input =
+      inputUnderLog(options.logPath, {options.image, options.keyFile, CONFIG_FILE_NAME, options.port});
+  if (!input.empty()) return run.fail(EXIT_FILE, "--log " + options.logPath + " is " + input + ", an input of this run");
+  const OwnFileResult log = openLogFile(options.logPath.c_str(), WriteMode::Append);
+  if (log != OwnFileResult::Opened)
+    return run.fail(EXIT_FILE, "log " + options.logPath + " refused: " + ownFileText(log) +
+                                   (log == OwnFileResult::InUse ? "; give this run its own with --log FILE" : ""));
+  const std::string header = logHeaderLine(std::time(nullptr), options.port, asked(options));
+  logWrite(header.data(), header.size());
   TerminalConsole console;
+  console.hideKeyLine("hidden on the terminal; the log " + options.logPath + " holds it");
   Output out(&console);
   FieldTexts fields;
   for (int f = 0; f < FIELD_COUNT; ++f) fields.setFieldText((Field)f, options.fields[f]);
@@ -237,6 +252,10 @@ int runPort(const CliOptions& options) {
   } else if (loaded == LoadResult::CannotOpen) {
     out.outputText(IMAGE_NOT_OPENED_LINE, STYLE_SENT);
     code = run.fail(EXIT_IMAGE, "cannot read " + options.image);
+  } else if (options.command == CliCommand::Update && (firmwareLength == 0 || firmwareLength < size)) {
+    // The bytes read, not the size the folder told, decide what is delivered.
+    code = run.fail(EXIT_IMAGE, options.image + ": read " + std::to_string(firmwareLength) + " of the " +
+                                    std::to_string(size) + " bytes its size gives");
   } else if (const SerialOpenResult opened = link.connect(options.port, options.baudIndex);
              opened != SerialOpenResult::Ok) {
     code = run.fail(EXIT_PORT, serialErrorReason(opened, options.port));
@@ -250,35 +269,33 @@ int runPort(const CliOptions& options) {
 
 }  // namespace
 
-#ifdef _WIN32
-// Units such as °C are UTF-8; a console shows them only in that code page,
-// which stays the console's after we end unless it is given back.
-struct Utf8Console {
-  const UINT before = GetConsoleOutputCP();
-  Utf8Console() { if (before) SetConsoleOutputCP(CP_UTF8); }
-  ~Utf8Console() { if (before) SetConsoleOutputCP(before); }
-};
-#endif
-
 int main(int argc, char* argv[]) {
-#ifdef _WIN32
   const Utf8Console utf8;
-#endif
+  // First: a stop signal from now on cancels, and a child's blocked ones come through.
+  installStopHandlers();
   const std::vector<std::string> args(argv + 1, argv + argc);
   if (args.empty()) {  // nothing asked: what could be
     std::fputs(cliUsage().c_str(), stderr);
     return exitCode(EXIT_USAGE);
   }
   // QORconfig.txt is read once, when a field first needs it.
-  bool configRead = false;
+  OwnFileResult configRead = OwnFileResult::Missing;
+  bool configAsked = false;
   CliSources sources;
-  sources.config = [&configRead] {
-    if (!configRead) (void)readConfigFile(CONFIG_FILE_NAME);
-    configRead = true;
+  sources.config = [&] {
+    if (!configAsked) configRead = readConfigFile(CONFIG_FILE_NAME);
+    configAsked = true;
     return configFieldLines();
   };
-  sources.keyVariable = std::getenv("MBUS_KEY");
-  sources.readFile = readWholeFile;
+  // Set but empty counts as unset, as a shell's `MBUS_KEY= cmd` means.
+  const char* keyVariable = std::getenv("MBUS_KEY");
+  sources.keyVariable = keyVariable && *keyVariable ? keyVariable : nullptr;
+  sources.readFile = readInputFile;
+  const auto configRefused = [&] {
+    if (configRead == OwnFileResult::Opened || configRead == OwnFileResult::Missing) return false;
+    std::fprintf(stderr, "mbus-fwupdate: %s refused: %s\n", CONFIG_FILE_NAME, ownFileText(configRead).c_str());
+    return true;
+  };
   CliOptions options;
   std::string error;
   if (parseCommandLine(args, sources, options, error) == CliParse::Refused) {
@@ -295,13 +312,14 @@ int main(int argc, char* argv[]) {
     for (int i = 0; i < comPortCount; ++i) std::printf("%s\n", comPortNames[i]);
     return exitCode(EXIT_DONE);
   }
+  if (configRefused()) return exitCode(EXIT_FILE);
   if (options.command == CliCommand::Decode) {
     const DecodeRun decoded = decodeFrameCommand(options, sources);
+    if (configRefused()) return exitCode(EXIT_FILE);  // read for a protected frame only
     std::fputs(decoded.out.c_str(), stdout);
     std::fputs(decoded.err.c_str(), stderr);
     return exitCode(decoded.exit);
   }
-  installStopHandlers();
   if (options.ports.size() > 1) return runPorts(ownProgramPath(argv[0]), args, options);
   return runPort(options);
 }

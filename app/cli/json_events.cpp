@@ -53,9 +53,12 @@ void JsonEvents::progress(unsigned done, unsigned total) {
 }
 
 void JsonEvents::answer(const MeterAnswer& answer) {
-  nlohmann::json event = {{"event", "answer"}, {"port", port_}, {"counter", hexNumber(answer.invocationCounter, 8)},
+  const bool refused = answer.verification == Verification::Error;
+  // A refused answer's counter and identity are anyone's claim: not told as the meter's.
+  nlohmann::json event = {{"event", "answer"}, {"port", port_},
+                          {"counter", refused ? nlohmann::json(nullptr) : nlohmann::json(hexNumber(answer.invocationCounter, 8))},
                           {"decrypt", decryptName(answer.verification)}};
-  if (answer.identified) {
+  if (answer.identified && !refused) {
     event["manufacturer"] = answer.manufacturer;
     event["id"] = hexNumber(answer.idNumber, 8);
     event["version"] = hexNumber(answer.version, 2);

@@ -1,5 +1,7 @@
 #include "app/cli/port_runs.h"
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -31,7 +33,9 @@ const char* resultName(int exit) {
     case EXIT_PORT: return "serial port";
     case EXIT_NO_ANSWER: return "no answer";
     case EXIT_CANCELLED: return "cancelled";
-    case EXIT_NOT_DECODED: break;
+    case EXIT_NOT_DECODED:
+    case EXIT_NOT_VERIFIED:
+    case EXIT_FILE: break;
   }
   return "failed";
 }
@@ -75,11 +79,25 @@ std::vector<std::string> childArguments(const std::vector<std::string>& args, co
   return kept;
 }
 
+namespace {
+
+// COM7 and com7 are one port on Windows, and one log on a folder that ignores case.
+bool sameName(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower((unsigned char)x) == std::tolower((unsigned char)y);
+         });
+}
+
+// A child's error line (it starts with the program's name) goes to stderr in every mode.
+bool isErrorLine(const std::string& line) { return line.rfind("mbus-fwupdate: ", 0) == 0; }
+
+}  // namespace
+
 int runPorts(const std::string& program, const std::vector<std::string>& args, const CliOptions& options) {
   // Two ports of one name would write one log.
   for (size_t i = 0; i < options.ports.size(); ++i)
     for (size_t j = 0; j < i; ++j)
-      if (portShortName(options.ports[i]) == portShortName(options.ports[j])) {
+      if (sameName(portShortName(options.ports[i]), portShortName(options.ports[j]))) {
         std::fprintf(stderr, "mbus-fwupdate: %s and %s would share the log %s (see --help)\n", options.ports[j].c_str(),
                      options.ports[i].c_str(), portLogName(options.ports[i]).c_str());
         return exitCode(EXIT_USAGE);
@@ -105,12 +123,13 @@ int runPorts(const std::string& program, const std::vector<std::string>& args, c
     };
     auto fromText = [&output, &row, human](const std::string& line) {
       std::lock_guard<std::mutex> lock(output);
-      std::fprintf(human, "[%s] %s\n", row.name.c_str(), line.c_str());
-      std::fflush(human);
+      FILE* to = isErrorLine(line) ? stderr : human;
+      std::fprintf(to, "[%s] %s\n", row.name.c_str(), line.c_str());
+      std::fflush(to);
     };
     row.began = std::chrono::steady_clock::now();
     row.started = row.child.start(argv, fromJson, fromText);
-    if (!row.started) fromText("cannot start " + program);
+    if (!row.started) fromText("mbus-fwupdate: cannot start " + program);
   }
   // Every child is asked once; its own log then ends with its cancel line.
   bool forwarded = false;

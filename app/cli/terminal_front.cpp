@@ -1,20 +1,12 @@
 #include "app/cli/terminal_front.h"
 
-#ifdef _WIN32
-#include <io.h>
-#include <windows.h>
-#else
-#include <sys/ioctl.h>
-#endif
-#include <unistd.h>
-
 #include <cstdarg>
+
+#include "app/cli/terminal_system.h"
 
 volatile std::sig_atomic_t stopRequested = 0;
 
 namespace {
-
-void onStopSignal(int) { stopRequested = 1; }
 
 // The simple protocol counts chunks; the block protocols blocks.
 const char* unitOf(const std::string& protocol) {
@@ -32,19 +24,6 @@ std::string format(const char* pattern, ...) {
 }
 
 }  // namespace
-
-void installStopHandlers() {
-#ifdef _WIN32  // no sigaction; signal() there resets the handler on delivery, as SA_RESETHAND does
-  std::signal(SIGINT, onStopSignal);
-  std::signal(SIGTERM, onStopSignal);
-#else
-  struct sigaction action = {};
-  action.sa_handler = onStopSignal;
-  action.sa_flags = SA_RESETHAND;  // a second Ctrl-C ends a program that no longer listens
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
-#endif
-}
 
 void TerminalPump::runPending() {
   if (clock_.now() < next_) return;
@@ -89,27 +68,10 @@ std::string redrawnLine(const std::string& line, size_t shownLength, bool escape
 
 TerminalProgress::TerminalProgress(FILE* bar, FILE* closing, JsonEvents* events)
     : bar_(bar), closing_(closing), events_(events) {
-#ifdef _WIN32
-  // Consoles before Windows 10 print escapes as they are; they get spaces.
-  escapes_ = false;
-  if (!bar_) return;
-  const HANDLE console = (HANDLE)_get_osfhandle(_fileno(bar_));
-  DWORD mode = 0;
-  if (console == INVALID_HANDLE_VALUE || !GetConsoleMode(console, &mode)) return;
-  if (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) escapes_ = true;
-  else if (SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING)) {
-    escapes_ = true;
-    console_ = console;
-    consoleMode_ = mode;
-  }
-#endif
+  if (bar_) escapes_ = consoleEscapes(bar_, console_);
 }
 
-TerminalProgress::~TerminalProgress() {
-#ifdef _WIN32
-  if (console_) SetConsoleMode((HANDLE)console_, (DWORD)consoleMode_);
-#endif
-}
+TerminalProgress::~TerminalProgress() { restoreConsole(console_); }
 
 double TerminalProgress::seconds() const {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
@@ -132,11 +94,8 @@ void TerminalProgress::update(const std::string& step, unsigned done) {
   std::string line = progressLine(protocol_, step_, done_, total_, seconds());
   // A line longer than the terminal would wrap, and the carriage return
   // would redraw only its last part.
-#ifndef _WIN32  // no TIOCGWINSZ there: the line is not clipped
-  winsize size = {};
-  if (ioctl(fileno(bar_), TIOCGWINSZ, &size) == 0 && size.ws_col > 1 && line.size() >= size.ws_col)
-    line.resize(size.ws_col - 1);
-#endif
+  const unsigned columns = terminalColumns(bar_);
+  if (columns > 1 && line.size() >= columns) line.resize(columns - 1);
   std::fputs(redrawnLine(line, shown_, escapes_).c_str(), bar_);
   shown_ = line.size();
   std::fflush(bar_);
@@ -150,5 +109,18 @@ void TerminalProgress::finish() {
 }
 
 void TerminalConsole::appendStyledText(const char* text, int length, int) {
+  // The answer reception's text before the key's bytes.
+  static const std::string KEY_LINE = "Decrypting using key: ";
+  const std::string piece(text, (size_t)length);
+  const bool lineEnds = piece.find('\n') != std::string::npos;
+  if (hiding_) {
+    hiding_ = !lineEnds;
+    return;
+  }
+  if (piece.compare(0, KEY_LINE.size(), KEY_LINE) == 0) {
+    hiding_ = !lineEnds;
+    if (echo_) std::fprintf(echo_, "%s(%s)\n", KEY_LINE.c_str(), keyNote_.c_str());
+    return;
+  }
   if (echo_) std::fwrite(text, 1, (size_t)length, echo_);
 }

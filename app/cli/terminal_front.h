@@ -1,6 +1,6 @@
 // The window's doors for a terminal: a pump that runs the receive poll like
 // the window's timer, a one-line progress bar, and a console that can echo
-// to a stream. SIGINT and SIGTERM ask for a cancel.
+// to a stream. The stop signals ask for a cancel (terminal_system.h).
 #pragma once
 #include <chrono>
 #include <csignal>
@@ -13,9 +13,9 @@
 #include "interfaces/output.h"
 #include "interfaces/window_interfaces.h"
 
-extern volatile std::sig_atomic_t stopRequested;
-// The first SIGINT/SIGTERM sets stopRequested; a second one ends the program.
-void installStopHandlers();
+#include "app/cli/terminal_system.h"
+
+extern volatile std::sig_atomic_t stopRequested;  // set by the stop signals
 
 // The time a pump runs on: the steady clock and real sleeps, or a test's.
 struct PumpClock {
@@ -64,9 +64,8 @@ class TerminalProgress : public ProgressView {
   unsigned total_ = 0, done_ = 0;
   std::chrono::steady_clock::time_point started_;
   size_t shown_ = 0;     // the length of the line on the bar
-  bool escapes_ = true;  // the bar understands ESC [ K
-  void* console_ = nullptr;  // Windows: a console whose mode we changed, restored at the end
-  unsigned long consoleMode_ = 0;
+  bool escapes_ = false;    // the bar understands ESC [ K
+  ConsoleMode console_;     // a console whose mode we changed, restored at the end
 };
 
 // "encrypted QOR protocol  50%  block 4 of 6  1.5 blocks/s  0:02 left"
@@ -78,13 +77,18 @@ std::string redrawnLine(const std::string& line, size_t shownLength, bool escape
 // "encrypted QOR protocol: 6 of 6 blocks in 4.1 s"
 std::string closingLine(const std::string& protocol, unsigned done, unsigned total, double seconds);
 
-// Echoes everything to the stream while one is set; otherwise only the log has it.
+// Echoes everything to the stream while one is set; otherwise only the log
+// has it. The key never reaches the stream: the line that shows it says the
+// note instead (CI logs keep what a terminal shows).
 class TerminalConsole : public ConsoleView {
  public:
   void echoTo(FILE* stream) { echo_ = stream; }
+  void hideKeyLine(std::string note) { keyNote_ = std::move(note); }
   void appendStyledText(const char* text, int length, int style) override;
   void scrollToEnd() override {}
 
  private:
   FILE* echo_ = nullptr;
+  std::string keyNote_ = "hidden";
+  bool hiding_ = false;  // inside the key's line, until its line end
 };

@@ -1,7 +1,5 @@
 #include "app/front/config_file.h"
 
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <cstring>
 
@@ -43,28 +41,23 @@ int readLine(FILE* file, char* slot, int size) {
 
 }  // namespace
 
-ConfigState readConfigFile(const char* path) {
+OwnFileResult readConfigFile(const char* path) {
   std::memset(configLines, 0, sizeof configLines);
   configLoaded = ConfigState::Absent;
-  FILE* file = std::fopen(path, "r");
-  if (!file) return configLoaded;
-  // A directory opens here but not on the tool's home platform: absent too.
-  struct stat info;
-  if (fstat(fileno(file), &info) != 0 || S_ISDIR(info.st_mode)) {
-    std::fclose(file);
-    return configLoaded;
-  }
+  FILE* file = nullptr;
+  const OwnFileResult opened = openOwnFileForReading(path, &file);
+  if (opened != OwnFileResult::Opened) return opened;
   for (int i = 0; i < CONFIG_LINE_COUNT; ++i) {
     const int n = readLine(file, configLines[i], CONFIG_LINE_SIZE);
-    // Cut the last character read (the line feed, or a real character when
-    // the piece has none). Counting what was read rather than strlen keeps an
-    // embedded NUL from moving the cut, or from pointing it before the slot.
-    if (n > 0) configLines[i][n - 1] = '\0';
+    // Cut the line feed only: a last line without one keeps its last
+    // character (a key's last digit). Counting what was read rather than
+    // strlen keeps an embedded NUL from moving the cut.
+    if (n > 0 && configLines[i][n - 1] == '\n') configLines[i][n - 1] = '\0';
   }
   std::fclose(file);
   configLoaded = ConfigState::Read;
   fieldLines.assign(configLines, configLines + CONFIG_FIELD_COUNT);
-  return configLoaded;
+  return opened;
 }
 
 const std::vector<std::string>* configFieldLines() {

@@ -1,5 +1,6 @@
 #include "app/front/front_texts.h"
 
+#include "app/front/front_system.h"
 #include "firmware/firmware_image.h"
 
 std::string serialErrorBox(SerialOpenResult result, const std::string& port) {
@@ -30,13 +31,7 @@ std::string serialErrorReason(SerialOpenResult result, const std::string& port) 
     case SerialOpenResult::NoPortSelected: return "no serial port given";
     case SerialOpenResult::NotFound: return "serial port " + port + " not found";
     case SerialOpenResult::Busy: return "serial port " + port + " is held by another program";
-#ifdef _WIN32
-    case SerialOpenResult::NoPermission: return "no permission to open serial port " + port;
-#else
-    case SerialOpenResult::NoPermission:
-      return "no permission to open serial port " + port +
-             " (serial ports belong to the dialout group: sudo usermod -aG dialout $USER, then log in again)";
-#endif
+    case SerialOpenResult::NoPermission: return "no permission to open serial port " + port + portPermissionHint();
     case SerialOpenResult::NotSerial: return port + " is not a serial device";
     case SerialOpenResult::OpenFailed: return "error opening serial port " + port;
     case SerialOpenResult::GetParamsFailed: return "error getting serial parameters of " + port;
@@ -56,6 +51,20 @@ std::string imageTooLargeText(const std::string& path, unsigned long long size) 
   return path + " has " + std::to_string(size) + " bytes; a dongle takes at most " + std::to_string(FIRMWARE_CAPACITY);
 }
 
-std::string logUnavailableText(const std::string& path) {
-  return "Log file " + path + " could not be created; output is shown in the console only.";
+std::string ownFileText(OwnFileResult result) {
+  switch (result) {
+    case OwnFileResult::Opened: break;
+    case OwnFileResult::Missing: return "it does not exist";
+    case OwnFileResult::Symlink: return "it is a symbolic link";
+    case OwnFileResult::NotRegular: return "it is not a regular file";
+    case OwnFileResult::NotOwned: return "it belongs to another user";
+    case OwnFileResult::InUse: return "another run of the tool is writing it";
+    case OwnFileResult::NotPrivate: return "it cannot be made readable by its owner only";
+    case OwnFileResult::Failed: return "it cannot be opened";
+  }
+  return "";
+}
+
+std::string logUnavailableText(const std::string& path, OwnFileResult result) {
+  return "Log file " + path + " not used: " + ownFileText(result) + "; output is shown in the console only.";
 }

@@ -1,28 +1,13 @@
 #include "app/front/user_folder.h"
 
-#include <cstdlib>
 #include <system_error>
+
+#include "app/front/front_system.h"
 
 namespace fs = std::filesystem;
 
-namespace {
-
-// Relative values are ignored, as the XDG base directory rules ask: they
-// would depend on where the program happened to start.
-fs::path absoluteBase(const fs::path& base) { return base.is_absolute() ? base : fs::path(); }
-
-}  // namespace
-
 fs::path userFolderPath() {
-  fs::path base;
-#ifdef _WIN32
-  // Wide, so that a user name outside the ANSI code page survives.
-  if (const wchar_t* local = _wgetenv(L"LOCALAPPDATA")) base = absoluteBase(local);
-#else
-  if (const char* data = std::getenv("XDG_DATA_HOME")) base = absoluteBase(data);
-  const char* home = std::getenv("HOME");
-  if (base.empty() && home && fs::path(home).is_absolute()) base = fs::path(home) / ".local" / "share";
-#endif
+  const fs::path base = userDataBase();
   return base.empty() ? base : base / "mbus-fwtool";
 }
 
@@ -41,11 +26,7 @@ std::string userFolderText(UserFolderResult result, const fs::path& folder) {
   const char* const fallback = "; working in the current folder.";
   switch (result) {
     case UserFolderResult::Entered: return name + ".";
-#ifdef _WIN32
-    case UserFolderResult::NoBaseFolder: return std::string("LOCALAPPDATA names no folder") + fallback;
-#else
-    case UserFolderResult::NoBaseFolder: return std::string("Neither XDG_DATA_HOME nor HOME names a folder") + fallback;
-#endif
+    case UserFolderResult::NoBaseFolder: return noUserDataBaseText() + fallback;
     case UserFolderResult::NotCreated: return name + " could not be created" + fallback;
     case UserFolderResult::NotEntered: return name + " could not be entered" + fallback;
   }

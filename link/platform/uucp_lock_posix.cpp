@@ -56,6 +56,7 @@ Holder whoHolds(const std::string& path, struct stat& seen) {
   if (lstat(path.c_str(), &seen) != 0) return Holder::None;
   // O_NONBLOCK: a FIFO planted under the name must not hang the open.
   const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0 && errno == EACCES) return Holder::Other;  // another user's, who may well be running
   const pid_t pid = fd >= 0 ? readLockPid(fd) : 0;
   if (fd >= 0) ::close(fd);
   if (pid <= 0) return Holder::Stale;
@@ -81,8 +82,11 @@ UucpLockResult UucpLock::acquire(const char* device) {
       case Holder::Other: return UucpLockResult::HeldByOther;
       case Holder::Self: return UucpLockResult::Ok;  // not another program's, nor made by this port: left alone
       case Holder::Stale:
-        if (!removeIfUnchanged(path, seen)) return UucpLockResult::Ok;  // folder not writable: go without
-        break;
+        if (removeIfUnchanged(path, seen)) break;
+        // A folder we cannot write: no lock of ours either, go without. A
+        // sticky one where the file is another user's: it stays, and so must we.
+        return access(path.substr(0, path.rfind('/')).c_str(), W_OK) == 0 ? UucpLockResult::HeldByOther
+                                                                           : UucpLockResult::Ok;
       case Holder::None: break;
     }
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);

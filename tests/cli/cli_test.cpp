@@ -17,6 +17,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "app/cli/child_process.h"
 #include "app/cli/cli_options.h"
 #include "app/cli/terminal_front.h"
 #include "app/cli/wait_notice.h"
@@ -38,8 +39,9 @@ TEST(CliOptions, EveryValueIsCheckedAndEveryFieldHasItsSource) {
   const std::vector<std::string> config = {"ABC", "11223344", "01", "2", "000102030405060708090A0B0C0D0E0F"};
   const std::string ones(32, '1');
   CliSources sources;
-  sources.readFile = [](const std::string& path, std::string& text) {
-    text = path == "k.txt" ? "FFEEDDCCBBAA99887766554433221100\r\nsecond line\n" : "5A17";
+  sources.readFile = [](const std::string& path, size_t, std::string& text) {
+    text = path == "k.txt" ? "FFEEDDCCBBAA99887766554433221100\r\nsecond line\n"
+           : path == "missing.txt" ? "cannot read it" : "5A17";
     return path != "missing.txt";
   };
   const struct { const char* behaviour; std::vector<std::string> args; int withConfig; const char* expected; } cases[] = {
@@ -163,23 +165,40 @@ TEST(WaitNotice, SaysOnceEveryTenSecondsWhatAStepWaitsForUntilTheNextStep) {
 
 struct ToolRun { int code; std::string out, err; double seconds; };
 
-// SIGINT goes once `interrupt` turns true.
-ToolRun runTool(std::vector<std::string> args, bool (*interrupt)() = nullptr, const char* program = "mbus-fwupdate") {
+// `signal` goes once `interrupt` turns true: to the tool, or twice to its own
+// process group. stdoutPipe: stdout is a pipe closed after its first line.
+struct Stop { int signal = SIGINT; bool toGroupTwice = false; };
+ToolRun runTool(std::vector<std::string> args, bool (*interrupt)() = nullptr, Stop stop = {}, bool stdoutPipe = false,
+                const char* program = "mbus-fwupdate") {
   args.insert(args.begin(), built(program));
   const auto start = std::chrono::steady_clock::now();
+  int pipeEnds[2] = {-1, -1};
+  if (stdoutPipe && pipe(pipeEnds) != 0) return {-1, "", "", 0};
   const pid_t pid = fork();
   if (pid == 0) {
+    if (stop.toGroupTwice) setsid();
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-    if (freopen("out.txt", "w", stdout) && freopen("err.txt", "w", stderr)) execv(argv[0], argv.data());
+    if (stdoutPipe) dup2(pipeEnds[1], 1), close(pipeEnds[0]), close(pipeEnds[1]);
+    if ((stdoutPipe || freopen("out.txt", "w", stdout)) && freopen("err.txt", "w", stderr)) execv(argv[0], argv.data());
     _exit(127);
+  }
+  std::string firstLine;
+  if (stdoutPipe) {  // as `| head -n 1`: one line read, then the pipe closed
+    close(pipeEnds[1]);
+    for (char c = 0; read(pipeEnds[0], &c, 1) == 1 && c != '\n';) firstLine += c;
+    close(pipeEnds[0]);
   }
   int status = 0;
   for (bool sent = false; waitpid(pid, &status, WNOHANG) == 0; usleep(20000))
-    if (interrupt && !sent && interrupt()) sent = kill(pid, SIGINT) == 0;
+    if (interrupt && !sent && interrupt()) {
+      sent = kill(stop.toGroupTwice ? -pid : pid, stop.signal) == 0;
+      if (stop.toGroupTwice) usleep(100000), kill(-pid, stop.signal);
+    }
   const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readText("out.txt"), readText("err.txt"), took.count()};
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, stdoutPipe ? firstLine : readText("out.txt"),
+          readText("err.txt"), took.count()};
 }
 
 class FwUpdate : public ::testing::Test {
@@ -205,11 +224,15 @@ TEST_F(FwUpdate, EveryProtocolDeliversTheWholeImage) {
                                                             {"block", "unencrypted QOR protocol: 6 of 6 blocks"},
                                                             {"simple", "simple Brovanel protocol: 4 of 4 chunks"}};
   for (const auto& [protocol, closing] : protocols) {
+    std::filesystem::remove("QORFW.log");  // runs append
     startDongle();
     const ToolRun run = runTool({"-p", "port", "--protocol", protocol, small});
     EXPECT_EQ(run.code, 0) << protocol << run.err;
     EXPECT_EQ(readBytes(dongle->outputPath), readBytes(small)) << protocol;
-    const std::string log = readText("QORFW.log");
+    std::string log = readText("QORFW.log");
+    // One header line, then the window's text.
+    EXPECT_TRUE(has(log.substr(0, log.find('\n')), " port port: update " + small + " by the " + protocol)) << log;
+    log = log.substr(log.find('\n') + 1);
     EXPECT_EQ(log.rfind("Read 700 bytes from file " + small + "\n", 0), 0u) << protocol;
     EXPECT_EQ(run.out.rfind(closing + " in ", 0), 0u) << run.out;
     // The window's closing line stays in the log; the terminal gets what it means.
@@ -234,13 +257,72 @@ TEST_F(FwUpdate, SilentDongleEndsWithinTheRepetitionBound) {
   EXPECT_EQ(lastLine(readText("QORFW.log")), "No answer from the dongle at chunk 3 of 4; update stopped.");
 }
 
-TEST_F(FwUpdate, InterruptClosesThePortAndCompletesTheLog) {
+bool validateAcked(const char* log) {
+  const std::string text = readText(log);
+  const size_t sent = text.find("send validate");
+  return sent != std::string::npos && text.find("ACK", sent) != std::string::npos;
+}
+
+// However the run is stopped, every port cancels with its line in its log,
+// and the port and its lock are free for the next run at once.
+TEST_F(FwUpdate, StopSignalsCancelCleanlyHoweverManyArrive) {
+  const std::string big = built("sample-firmware.cfw");
+  const struct { const char* behaviour; std::vector<std::string> args; Stop stop; bool (*when)(); } cases[] = {
+      {"HangUpCancelsLikeTerm", {"-p", "a", big}, {SIGHUP, false},
+       [] { return has(readText("QORFW.log"), "Send FW data 256"); }},
+      {"InterruptToTheParentCancelsEveryPort", {"-p", "a", "-p", "b", big}, {SIGINT, false},
+       [] { return has(readText("QORFW-a.log"), "Send FW data 256") && has(readText("QORFW-b.log"), "Send FW data 256"); }},
+      // In the 1 s pause after validate's ACK, as a shell's `kill -TERM -- -PGID` typed twice.
+      {"TermTwiceToTheGroupCancelsEveryChild", {"-p", "a", "-p", "b", "--protocol", "block", small}, {SIGTERM, true},
+       [] { return validateAcked("QORFW-a.log") && validateAcked("QORFW-b.log"); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.behaviour);
+    SetUp();
+    DongleLauncher a("a", {}), b("b", {});
+    const ToolRun run = runTool(c.args, c.when, c.stop);
+    EXPECT_EQ(run.code, 5) << run.err;
+    const bool several = c.args.size() > 3;
+    for (const std::string& port : several ? std::vector<std::string>{"a", "b"} : std::vector<std::string>{""}) {
+      const std::string log = port.empty() ? "QORFW.log" : "QORFW-" + port + ".log";
+      EXPECT_EQ(lastLine(readText(log)).rfind("Firmware update cancelled at ", 0), 0u) << log;
+      if (!several) continue;  // errors on stderr; the summary row on stdout
+      EXPECT_TRUE(has(run.err, "[" + port + "] mbus-fwupdate: Firmware update cancelled at ")) << run.err;
+      EXPECT_TRUE(has(run.out, port + "     cancelled" + std::string(9, ' ') + "5")) << run.out;
+    }
+    EXPECT_TRUE(std::filesystem::is_empty("locks")) << "the port's lock file is left";
+    EXPECT_EQ(runTool({"-p", "a", "--snd-nke"}).code, 0) << "the port is free again";
+  }
+}
+
+// `--json ... | head -n 1`: the closed pipe stops no update half-way.
+TEST_F(FwUpdate, ClosedOutputLetsTheUpdateFinish) {
   startDongle();
-  const ToolRun run = runTool({"-p", "port", built("sample-firmware.cfw")},
-                              [] { return has(readText("QORFW.log"), "Send FW data 256"); });
-  EXPECT_EQ(run.code, 5);
-  EXPECT_EQ(lastLine(readText("QORFW.log")).rfind("Firmware update cancelled at ", 0), 0u);
-  EXPECT_TRUE(std::filesystem::is_empty("locks")) << "the port's lock file is left";
+  const ToolRun run = runTool({"-p", "port", "--json", "-q", "--protocol", "block", small}, nullptr, {}, true);
+  EXPECT_EQ(run.code, 0) << run.err;
+  EXPECT_TRUE(has(run.out, R"("event":"start")")) << run.out;
+  EXPECT_EQ(readBytes(dongle->outputPath), readBytes(small));
+  EXPECT_TRUE(std::filesystem::is_empty("locks"));
+}
+
+// A second child must hold none of the first one's pipe ends, and a stop
+// signal before a child's handlers are in place waits for them.
+TEST(ChildProcesses, PipesStayTheirChildsAndStopSignalsWaitForTheHandlers) {
+  std::set<std::string> before;  // whatever this test process was given to pass on
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) before.insert(entry.path().filename());
+  ChildProcess first, second, early;
+  std::vector<std::string> fds, said;
+  const LineSink none = [](const std::string&) {};
+  ASSERT_TRUE(first.start({"/bin/sh", "-c", "sleep 1"}, none, none));
+  ASSERT_TRUE(second.start({"/bin/sh", "-c", "ls -l /proc/$$/fd"}, [&](const std::string& l) { fds.push_back(l); }, none));
+  ASSERT_TRUE(early.start({"/bin/sh", "-c", "kill -TERM $$; echo alive"}, [&](const std::string& l) { said.push_back(l); }, none));
+  EXPECT_EQ(second.wait() + early.wait() + first.wait(), 0);
+  for (const std::string& line : fds) {  // "lr-x------ 1 root root 64 Dec  7 17:02 4 -> pipe:[81]"
+    const size_t arrow = line.find(" -> "), at = line.rfind(' ', arrow - 1) + 1;
+    const std::string fd = arrow == std::string::npos ? "0" : line.substr(at, arrow - at);
+    EXPECT_FALSE(has(line, "pipe:") && std::stoi(fd) > 2 && !before.count(fd)) << line;
+  }
+  EXPECT_EQ(said, std::vector<std::string>{"alive"});
 }
 
 std::map<std::string, std::vector<nlohmann::json>> eventsByPort(const std::string& ndjson) {
@@ -261,11 +343,13 @@ void expectDocumentedKeys(const nlohmann::json& event) {
       {"step", {"event", "port", "step", "done", "total"}},
       {"progress", {"event", "port", "done", "total", "percent", "seconds"}},
       {"answer", {"event", "port", "counter", "decrypt", "manufacturer", "id", "version", "device_type"}},
+      {"refused answer", {"event", "port", "counter", "decrypt", "decrypt_check"}},
       {"answer with records", {"event", "port", "counter", "decrypt", "manufacturer", "id", "version", "device_type",
                                "control", "address", "ci", "access_number", "status", "signature", "records"}},
       {"result", {"event", "port", "exit", "counter", "seconds", "message"}},
   };
-  const auto known = keys.find(event.value("event", "") + (event.contains("records") ? " with records" : ""));
+  const std::string kind = event.value("decrypt", "") == "error" ? "refused answer" : event.value("event", "");
+  const auto known = keys.find(kind + (event.contains("records") ? " with records" : ""));
   ASSERT_NE(known, keys.end()) << event.dump();
   std::set<std::string> got;
   for (const auto& item : event.items()) got.insert(item.key());
@@ -315,37 +399,27 @@ TEST_F(FwUpdate, SeveralPortsRunInParallelEachWithItsOwnLogAndResult) {
   EXPECT_LE(progress, events["good"].back()["seconds"].get<double>() + 2) << "at most one a second, and the last";
 }
 
-TEST_F(FwUpdate, InterruptCancelsEveryPortAndEachLogEndsWithItsCancelLine) {
-  std::vector<std::unique_ptr<DongleLauncher>> dongles;
-  for (const char* name : {"a", "b", "c"}) dongles.push_back(std::make_unique<DongleLauncher>(name, std::vector<std::string>{}));
-  const ToolRun run = runTool({"-p", "a", "-p", "b", "-p", "c", built("sample-firmware.cfw")}, [] {
-    for (const char* log : {"QORFW-a.log", "QORFW-b.log", "QORFW-c.log"})
-      if (!has(readText(log), "Send FW data 256")) return false;
-    return true;
-  });
-  EXPECT_EQ(run.code, 5);
-  for (const std::string port : {"a", "b", "c"}) {
-    EXPECT_EQ(lastLine(readText("QORFW-" + port + ".log")).rfind("Firmware update cancelled at ", 0), 0u) << port;
-    EXPECT_TRUE(has(run.out, "[" + port + "] mbus-fwupdate: Firmware update cancelled at ")) << run.out;
-    std::istringstream table(run.out.substr(run.out.find("\nport ") + 1));
-    std::string name, result, code;
-    while (table >> name >> result >> code && name != port) table.ignore(1 << 10, '\n');
-    EXPECT_EQ(result + " " + code, "cancelled 5") << run.out;
-  }
-}
-
 TEST_F(FwUpdate, BadInputSendsNothing) {
   startDongle();
   std::ofstream("big.cfw") << std::string(131105, 'x');
-  const struct { std::vector<std::string> args; int code; const char* error; bool holdPort; } cases[] = {
-      {{"--bogus", small}, 1, "unknown option --bogus", false},
-      {{"big.cfw"}, 2, "big.cfw has 131105 bytes; a dongle takes at most 131104", false},
-      {{"missing.cfw"}, 2, "missing.cfw: No such file", false},
-      {{"-p", "nowhere", small}, 3, "serial port nowhere not found", false},
-      {{"-p", "a/port", "-p", "b/port", small}, 1, "would share the log QORFW-port.log", false},
+  std::ofstream("victim.txt") << "precious\n";
+  const struct { std::vector<std::string> args; int code; std::string error; bool holdPort = false; void (*plant)() = nullptr; } cases[] = {
+      {{"--bogus", small}, 1, "unknown option --bogus"},
+      {{"big.cfw"}, 2, "big.cfw has 131105 bytes; a dongle takes at most 131104"},
+      {{"missing.cfw"}, 2, "missing.cfw: No such file"},
+      {{"-p", "nowhere", small}, 3, "serial port nowhere not found"},
+      {{"-p", "a/port", "-p", "b/port", small}, 1, "would share the log QORFW-port.log"},
+      {{"-p", "a/COM7", "-p", "b/com7", small}, 1, "would share the log QORFW-com7.log"},
       {{small}, 3, "serial port port is held by another program", true},
+      {{"--key-file", "/dev/zero", small}, 1, "--key-file /dev/zero: it is longer than 4096 bytes"},
+      {{"--log", small, small}, 8, "--log " + small + " is " + small + ", an input"},
+      {{"--log", "QORFW-link.log", "--snd-nke"}, 8, "log QORFW-link.log refused: it is a symbolic link", false,
+       [] { symlink("victim.txt", "QORFW-link.log"); }},
+      {{"--snd-nke"}, 8, "log QORFW.log refused: it is not a regular file", false, [] { mkfifo("QORFW.log", 0600); }},
+      {{"--snd-nke"}, 8, "QORconfig.txt refused: it is not a regular file", false, [] { mkfifo("QORconfig.txt", 0600); }},
   };
   for (const auto& c : cases) {
+    if (c.plant) c.plant();
     std::vector<std::string> args = c.args;
     if (std::find(args.begin(), args.end(), "-p") == args.end()) args.insert(args.begin(), {"-p", "port"});
     const int held = c.holdPort ? open("port", O_RDWR | O_NOCTTY) : -1;
@@ -354,8 +428,51 @@ TEST_F(FwUpdate, BadInputSendsNothing) {
     if (held >= 0) close(held);
     EXPECT_EQ(run.code, c.code) << c.error;
     EXPECT_TRUE(has(run.err, c.error) && std::count(run.err.begin(), run.err.end(), '\n') == 1) << c.error << ": " << run.err;
+    std::filesystem::remove("QORFW.log");
   }
-  EXPECT_TRUE(has(runTool({"--help"}).out, "Exit status:\n  0 done"));
+  EXPECT_TRUE(has(runTool({"--help"}).out, "Exit status:\n  0 done")) << "a FIFO config does not hang --help";
+  std::filesystem::remove("QORconfig.txt");
+  // A size that says 4096 for a file that reads nothing (a sysfs attribute): the bytes read decide.
+  const std::string hollow = "/sys/kernel/slab/kmalloc-64/validate";
+  if (access(hollow.c_str(), R_OK) == 0) {
+    const ToolRun run = runTool({"-p", "port", hollow});
+    EXPECT_TRUE(run.code == 2 && has(run.err, "read 0 of the 4096 bytes its size gives")) << run.code << run.err;
+  }
+  EXPECT_EQ(readText("victim.txt"), "precious\n");
+  EXPECT_EQ(std::filesystem::file_size(small), 700u) << "the image is no log";
+  EXPECT_TRUE(has(summary(), "telegrams=0\n"));
+}
+
+// A run in the folder of a running update must leave its log whole; each
+// run adds its header line to the log.
+TEST_F(FwUpdate, LogInUseIsRefusedAndEveryRunAppendsItsHeader) {
+  startDongle();
+  EXPECT_EQ(runTool({"-p", "port", "--snd-nke"}).code, 0);
+  const int held = open("QORFW.log", O_WRONLY);  // as a running update holds it
+  ASSERT_EQ(flock(held, LOCK_EX), 0);
+  const ToolRun second = runTool({"-p", "port", "--snd-nke"});
+  close(held);
+  EXPECT_TRUE(second.code == 8 && has(second.err, "log QORFW.log refused: another run of the tool is writing it; give"))
+      << second.err;
+  EXPECT_EQ(runTool({"-p", "port", "--req-ud2"}).code, 0);
+  const std::string log = readText("QORFW.log");
+  EXPECT_EQ(std::count(log.begin(), log.end(), 'Z'), 2) << log;  // two header lines: the UTC time's Z
+  EXPECT_TRUE(has(log, " mbus-fwupdate 1.8.0 port port: SND_NKE\n>>> SND_NKE\n")) << log;
+  EXPECT_TRUE(has(log, " port port: REQ_UD2\n>>> REQ_UD2\n")) << log;
+}
+
+// The learned counter's answer under a wrong key ends the update at once,
+// and nothing in it becomes a counter or an identity.
+TEST_F(FwUpdate, WrongKeyStopsTheCounterStepAtOnce) {
+  startDongle({"--protected-answers"});
+  const ToolRun run = runTool({"-q", "--json", "-p", "port", "--key", std::string(32, '0'), small});
+  EXPECT_TRUE(run.code == 7 && run.seconds < 8) << run.code << " after " << run.seconds;
+  EXPECT_TRUE(has(run.err, "does not verify (the MAC does not match") && has(run.err, "check the key")) << run.err;
+  const std::vector<nlohmann::json> events = eventsByPort(run.out)["port"];
+  ASSERT_EQ(events.size(), 3u) << run.out;
+  expectDocumentedKeys(events[1]);
+  EXPECT_TRUE(events[1]["counter"].is_null() && !events[1].contains("id")) << events[1].dump();
+  EXPECT_TRUE(events[2]["counter"].is_null()) << events[2].dump();
   EXPECT_TRUE(has(summary(), "telegrams=0\n"));
 }
 
@@ -376,7 +493,7 @@ TEST(ProgramFlags, AnswerOnStdoutBeforeAnythingIsTouched) {
   };
   for (const auto& row : rows) {
     std::ofstream("QORFW.log") << "an earlier run\n";
-    const ToolRun run = runTool(row.args, nullptr, row.program);
+    const ToolRun run = runTool(row.args, nullptr, {}, false, row.program);
     const std::string& text = row.onStderr ? run.err : run.out;
     EXPECT_EQ(run.code, row.code) << row.program << run.err;
     EXPECT_TRUE(std::regex_match(text.substr(0, text.find('\n')), std::regex(row.first))) << text;
@@ -391,6 +508,17 @@ TEST(FwUpdateDecode, AFrameFromAFileDecodesWithoutAPortAndABadOneExitsWith6) {
   std::ofstream("frame.hex") << "68 03 03 68\n08 05 78 85 16\n";  // CI 78: no header, no records
   EXPECT_EQ(runTool({"--decode", "@frame.hex"}).out, "control: 08\naddress: 05\nci: 78\n");
   EXPECT_EQ(runTool({"--decode", "68 03 03 68 08 05 78 86 16", "--json"}).code, 6);  // the checksum is 85
+  const struct { std::vector<std::string> args; int code; const char* err; } cases[] = {
+      {{"--decode", "@/dev/zero"}, 1, "--decode @/dev/zero: it is longer than 16384 bytes"},
+      {{"--decode", "@."}, 1, "--decode @.: cannot read it"},
+      {{"--decode", "@frame.hex"}, 0, ""},  // with MBUS_KEY set but empty: unset
+  };
+  setenv("MBUS_KEY", "", 1);
+  for (const auto& c : cases) {
+    const ToolRun run = runTool(c.args);
+    EXPECT_TRUE(run.code == c.code && has(run.err, c.err) && (*c.err || run.err.empty())) << run.code << run.err;
+  }
+  unsetenv("MBUS_KEY");
 }
 
 TEST_F(FwUpdate, RequestsPrintTheAnswerDecrypted) {
@@ -399,17 +527,21 @@ TEST_F(FwUpdate, RequestsPrintTheAnswerDecrypted) {
   const ToolRun run = runTool({"-p", "port", "--req-ud2"});
   EXPECT_EQ(run.code, 0);
   // The window's text of the same first answer: frames, counter, "Decrypt OK." and the dump.
-  const std::string window = readText(std::string(getenv("MBUS_SOURCE_DIR")) + "/tests/golden/req-protected.console");
+  std::string window = readText(std::string(getenv("MBUS_SOURCE_DIR")) + "/tests/golden/req-protected.console");
+  const size_t key = window.find("Decrypting using key: ") + 22;  // the log alone shows the key
+  window.replace(key, window.find('\n', key) - key, "(hidden on the terminal; the log QORFW.log holds it)");
   // Then its records: after 2F 2F the counter record 04 FD 08 01 00 00 00.
   EXPECT_EQ(run.out, window.substr(0, window.find(">>>", 1)) + "  Access number 1\n" +
                          "manufacturer: BRV\nid: 01020304\nversion: 40\ndevice type: 03\n"
                          "counter for the next update: --counter 00000002\n");
+  EXPECT_TRUE(has(readText("QORFW.log"), "Decrypting using key: 0x5A 0x17 0xC3 0xE9 0x0B 0x4D 0x62 0xF8 0xA1 0xC0"));
   // A log left by someone else's umask is narrowed: its traces hold the keys.
   std::ofstream("QORFW.log") << "old";
   chmod("QORFW.log", 0644);
   std::ofstream("zero.key") << std::string(32, '0') << "\n";
-  EXPECT_TRUE(has(runTool({"-p", "port", "--req-ud2", "--key-file", "zero.key"}).out,
-                  "Decrypt Error.\n  Decrypt check failed: the MAC does not match"));
+  const ToolRun wrong = runTool({"-p", "port", "--req-ud2", "--key-file", "zero.key"});
+  EXPECT_TRUE(has(wrong.out, "Decrypt Error.\n  Decrypt check failed: the MAC does not match"));
+  EXPECT_TRUE(wrong.code == 6 && !has(wrong.out, "counter") && !has(wrong.out, "id:")) << wrong.code << wrong.out;
   const std::vector<nlohmann::json> events = eventsByPort(runTool({"-p", "port", "--req-ud2", "--json"}).out)["port"];
   EXPECT_EQ(events.back()["message"], "the dongle answered REQ_UD2");
   const nlohmann::json answer = events.at(1);

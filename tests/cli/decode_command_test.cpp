@@ -54,7 +54,7 @@ TEST(DecodeCommand, FramesGiveTheirExitCodeFieldsAndTheCheckThatFailed) {
   const std::vector<std::string> broken = {"brv", "1", "", "", "5A17"};  // every line refused
   CliSources sources;
   sources.config = [&] { return &broken; };
-  sources.readFile = [&](const std::string& path, std::string& text) {
+  sources.readFile = [&](const std::string& path, size_t, std::string& text) {
     return text = hex(plain).replace(29, 1, "\r\n").replace(60, 1, "\n"), path == "frame.hex";
   };
   CliOptions options;

@@ -99,7 +99,7 @@ class WindowTest : public ::testing::Test {
     // The one FXApp's settings store outlives each test's window.
     app().reg().deleteEntry("Settings", "fastAnswers");
     app().reg().deleteEntry("Settings", "decodeRecords");
-    ASSERT_TRUE(openLogFile(LOG));
+    ASSERT_EQ(openLogFile(LOG), OwnFileResult::Opened);
     window = new DongleToolWindow(&app());
     window->create();
     app().forceRefresh();
