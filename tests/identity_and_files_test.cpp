@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cstring>
-#include <fstream>
 #include <string>
 
 #include "app/front/answer_fields.h"
@@ -81,8 +80,6 @@ TEST(AnswerFields, AnAnswerFillsWhatItCarriesAndAGivenFieldStays) {
     EXPECT_EQ(shown, c.shown) << c.name;
   }
 }
-
-void writeFile(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
 // A dongle holds FIRMWARE_CAPACITY bytes; a longer image is refused whole,
 // never cut (a cut image is a broken firmware).

@@ -132,46 +132,38 @@ TEST(ReceivePoll, AnswersSetCounterAndIdentityAsFarAsTheyCarryThem) {
   }
 }
 
+// With records on, the answer's records follow its dump and a refused
+// protected answer names the check that refused it; with records off, neither.
 // 0C 14 27 04 85 02: 12 BCD digits of m^3 x 10^-2, 28504.27 m^3; 04 FD 08: the
 // access number (the counter record), 42; 04 13 without its value stops at byte 32.
-TEST(ReceivePoll, DecodedRecordsFollowTheAnswerOnlyWhenAsked) {
-  const Bytes frame = longFrame({0x72, 4, 3, 2, 1, 0x56, 0x0A, 0x40, 3, 1, 0, 0, 0, 0x0C, 0x14, 0x27, 0x04, 0x85,
-                                 0x02, 0x04, 0xFD, 0x08, 0x2A, 0, 0, 0, 0x04, 0x13});
-  for (const bool on : {false, true}) {
-    VirtualLine line;
-    line.ctx.decodeRecords = on;
-    line.port->queue(frame);
-    resetReceiver();
-    line.poll();
-    const std::string& text = line.console.text();
-    EXPECT_EQ(text.substr(text.rfind("0x16 \n") + 6),
-              "Message counter found: 43\n" +
-                  std::string(on ? "  Volume 28504.27 m^3\n  Access number 42\n"
-                                   "  Records: stopped at byte 32: the record runs past the end\n"
-                                 : ""))
-        << hex(frame);
-  }
-}
-
-// With records on, a refused protected answer also names the check that refused it.
-TEST(ReceivePoll, ARefusedProtectedAnswerNamesTheFailedCheckOnlyWhenRecordsAreOn) {
-  const uint8_t id[4] = {4, 3, 2, 1}, otherKey[16] = {};
+TEST(ReceivePoll, RecordsAndTheFailedCheckFollowTheAnswerOnlyWhenAsked) {
+  const Bytes records = longFrame({0x72, 4, 3, 2, 1, 0x56, 0x0A, 0x40, 3, 1, 0, 0, 0, 0x0C, 0x14, 0x27, 0x04, 0x85,
+                                   0x02, 0x04, 0xFD, 0x08, 0x2A, 0, 0, 0, 0x04, 0x13});
+  const uint8_t id[4] = {4, 3, 2, 1};
+  const Bytes key = fromHex("5A17C3E90B4D62F8A1C07E3B9D2F4A68"), otherKey(16, 0);  // the first: the line's stores
   // A short-header CI makes the tool read the configuration 10 07 from the header: 16 bytes without 2F 2F.
   const Bytes shortHeader{0x7A, 1, 0, 0x10, 7, 0, 0, 0, 0, 0, 0}, header(kAnswer.begin() + 6, kAnswer.begin() + 17);
-  for (int run = 0; run < 4; ++run) {
-    const bool on = run & 1, macRight = run & 2;
-    VirtualLine line;  // its stores hold the default key
-    line.ctx.decodeRecords = on;
-    line.port->queue(longFrame(vdongle::protectFromMeter(macRight ? shortHeader : header, {}, 5, id,
-                                                         macRight ? communicationKey : otherKey)));
-    resetReceiver();
-    line.poll();
-    const std::string& text = line.console.text();
-    const std::string check = macRight ? "matches, but the decrypted area does not begin 2F 2F"
-                                       : "does not match (key, identification or a changed byte)";
-    EXPECT_EQ(text.substr(text.rfind("\n\n") + 2),
-              "Decrypt Error.\n" + (on ? "  Decrypt check failed: the MAC " + check + "\n" : std::string()));
-  }
+  const std::string refused = "Decrypt Error.\n  Decrypt check failed: the MAC ";
+  const struct { const char* name; Bytes frame; const char* after; std::string off, on; } cases[] = {
+      {"records", records, "0x16 \n", "Message counter found: 43\n",
+       "Message counter found: 43\n  Volume 28504.27 m^3\n  Access number 42\n"
+       "  Records: stopped at byte 32: the record runs past the end\n"},
+      {"wrong key", longFrame(vdongle::protectFromMeter(header, {}, 5, id, otherKey.data())), "\n\n",
+       "Decrypt Error.\n", refused + "does not match (key, identification or a changed byte)\n"},
+      {"no 2F 2F", longFrame(vdongle::protectFromMeter(shortHeader, {}, 5, id, key.data())), "\n\n",
+       "Decrypt Error.\n", refused + "matches, but the decrypted area does not begin 2F 2F\n"},
+  };
+  for (const auto& c : cases)
+    for (const bool on : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (on ? ", records on" : ", records off"));
+      VirtualLine line;
+      line.ctx.decodeRecords = on;
+      line.port->queue(c.frame);
+      resetReceiver();
+      line.poll();
+      const std::string& text = line.console.text();
+      EXPECT_EQ(text.substr(text.rfind(c.after) + std::string(c.after).size()), on ? c.on : c.off) << hex(c.frame);
+    }
 }
 
 TEST(Connection, OpenResultsPassThroughAndAFailedPortIsNotLeftOpen) {

@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 #include <functional>
 
 #include "app/front/config_file.h"
@@ -16,8 +15,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-void writeFile(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
 TEST(OwnFile, OnlyAnOwnRegularFileIsOpenedAndNothingElseIsTouched) {
   const struct {

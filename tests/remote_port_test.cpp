@@ -8,10 +8,9 @@
 #include <cstdlib>
 
 #include "link/com_ports.h"
-#include "link/connection.h"
 #include "link/remote_port_name.h"
 #include "link/rfc2217_session.h"
-#include "tests/support/fakes.h"
+#include "tests/support/virtual_line.h"
 
 namespace {
 
@@ -131,17 +130,12 @@ TEST(Rfc2217Session, AServerThatRefusesAnythingNeededEndsRefused) {
 
 // A serial server may drop what its line has received before each frame.
 TEST(RemotePort, EveryFrameGoesOutRightAfterADiscardOfWhatTheLineReceived) {
-  FakeConsole console;
-  Output out{&console};
-  FakeFields fields;
-  auto port = std::make_unique<FakeSerialPort>();
-  FakeSerialPort& fake = *port;
-  Connection link(std::move(port), out, fields);
-  ASSERT_EQ(link.connect("rfc2217://pi:2000", 1), SerialOpenResult::Ok);
+  VirtualLine line;
+  ASSERT_EQ(line.link.connect("rfc2217://pi:2000", 1), SerialOpenResult::Ok);
   const std::vector<uint8_t> sndNke = fromHex("10 40 FB 3B 16");
-  link.writeFrame(sndNke.data(), 5);
-  link.writeFrame(sndNke.data(), 5);
-  EXPECT_EQ(fake.discardedAt, (std::vector<size_t>{0, 5}));
+  line.link.writeFrame(sndNke.data(), 5);
+  line.link.writeFrame(sndNke.data(), 5);
+  EXPECT_EQ(line.port->discardedAt, (std::vector<size_t>{0, 5}));
 }
 
 }  // namespace

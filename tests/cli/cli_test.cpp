@@ -26,8 +26,6 @@
 
 namespace {
 
-std::string built(const std::string& name) { return std::string(getenv("MBUS_BUILD_DIR")) + "/" + name; }
-bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 std::string lastLine(std::string text) {
   while (!text.empty() && text.back() == '\n') text.pop_back();
   return text.substr(text.rfind('\n') + 1);
@@ -170,7 +168,7 @@ struct ToolRun { int code; std::string out, err; double seconds; };
 struct Stop { int signal = SIGINT; bool toGroupTwice = false; };
 ToolRun runTool(std::vector<std::string> args, bool (*interrupt)() = nullptr, Stop stop = {}, bool stdoutPipe = false,
                 const char* program = "mbus-fwupdate") {
-  args.insert(args.begin(), built(program));
+  args.insert(args.begin(), buildPath(program));
   const auto start = std::chrono::steady_clock::now();
   int pipeEnds[2] = {-1, -1};
   if (stdoutPipe && pipe(pipeEnds) != 0) return {-1, "", "", 0};
@@ -215,7 +213,7 @@ class FwUpdate : public ::testing::Test {
     ASSERT_TRUE(dongle->started());
   }
   std::string summary() { return dongle->stop(), readText(dongle->summaryPath); }
-  const std::string small = built("sample-firmware-small.cfw");
+  const std::string small = buildPath("sample-firmware-small.cfw");
   std::unique_ptr<DongleLauncher> dongle;
 };
 
@@ -266,7 +264,7 @@ bool validateAcked(const char* log) {
 // However the run is stopped, every port cancels with its line in its log,
 // and the port and its lock are free for the next run at once.
 TEST_F(FwUpdate, StopSignalsCancelCleanlyHoweverManyArrive) {
-  const std::string big = built("sample-firmware.cfw");
+  const std::string big = buildPath("sample-firmware.cfw");
   const struct { const char* behaviour; std::vector<std::string> args; Stop stop; bool (*when)(); } cases[] = {
       {"HangUpCancelsLikeTerm", {"-p", "a", big}, {SIGHUP, false},
        [] { return has(readText("QORFW.log"), "Send FW data 256"); }},

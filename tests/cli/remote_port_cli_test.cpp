@@ -19,11 +19,10 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 struct ToolRun { int code; std::string out, err; double seconds; };
 ToolRun runTool(const std::vector<std::string>& args) {
-  std::string line = std::string(getenv("MBUS_BUILD_DIR")) + "/mbus-fwupdate";
+  std::string line = buildPath("mbus-fwupdate");
   for (const std::string& a : args) line += " '" + a + "'";
   const Clock::time_point start = Clock::now();
   const int status = std::system((line + " >out.txt 2>err.txt").c_str());

@@ -11,13 +11,8 @@ namespace {
 
 class WindowState : public WindowTest {};
 
-struct OptionRow {
-  UpdateOption option;
-  FXMenuCheck* (DongleToolWindow::*check)() const;
-};
-
 TEST_F(WindowState, EachOptionToggleFlipsOnlyItsFlagAndTheMarkFollows) {
-  const OptionRow rows[] = {
+  const struct { UpdateOption option; FXMenuCheck* (DongleToolWindow::*check)() const; } rows[] = {
       {UpdateOption::Encryption, &DongleToolWindow::getEncryptionCheck},
       {UpdateOption::SimpleProtocol, &DongleToolWindow::getSimpleProtocolCheck},
       {UpdateOption::DoubleBlock42, &DongleToolWindow::getDoubleBlockCheck},
@@ -25,7 +20,7 @@ TEST_F(WindowState, EachOptionToggleFlipsOnlyItsFlagAndTheMarkFollows) {
   };
   const UpdateOption all[] = {UpdateOption::Encryption, UpdateOption::SimpleProtocol, UpdateOption::DoubleBlock42,
                               UpdateOption::SkipBlock15};
-  for (const OptionRow& row : rows) {
+  for (const auto& row : rows) {
     FXMenuCheck* check = (window->*row.check)();
     for (int toggle = 1; toggle <= 3; ++toggle) {
       SCOPED_TRACE("option " + std::to_string((int)row.option) + ", toggle " + std::to_string(toggle));
@@ -71,21 +66,15 @@ TEST_F(WindowState, ResetOutputEmptiesTheConsoleButKeepsTheLog) {
   EXPECT_EQ(readText(LOG), shown + "after reset\n");
 }
 
-struct ConnectRow {
-  const char* behaviour;
-  std::string port;
-  std::string box;
-};
-
 TEST_F(WindowState, FailedConnectShowsTheErrorBoxAndStaysDisconnected) {
   std::ofstream("plain-file") << "not a tty";
-  const ConnectRow rows[] = {
+  const struct { const char* behaviour; std::string port, box; } rows[] = {
       {"missing path", "/nonexistent/ttyDONGLE", "Serial Error\nCOM port /nonexistent/ttyDONGLE not found"},
       {"empty port list", "", "Serial Error\nNo COM port selected."},
       {"a folder", "/", "Serial Error\nError opening COM port /"},
       {"not a terminal", "plain-file", "Serial Error\nError getting serial parameters."},
   };
-  for (const ConnectRow& row : rows) {
+  for (const auto& row : rows) {
     SCOPED_TRACE(row.behaviour);
     ModalCloser closer;
     EXPECT_FALSE(connect(row.port));

@@ -3,6 +3,7 @@
 #pragma once
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <deque>
 #include <fstream>
 #include <functional>
@@ -123,6 +124,13 @@ inline std::vector<uint8_t> fromHex(const std::string& text) {
 // A whole file, "" if there is none; text mode, so a log written on Windows
 // reads with the line ends of the console.
 inline std::string readText(const std::string& path) { return (std::stringstream() << std::ifstream(path).rdbuf()).str(); }
+inline void writeFile(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+inline bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+// A file the build made (programs, sample images).
+inline std::string buildPath(const std::string& name) {
+  const char* dir = std::getenv("MBUS_BUILD_DIR");
+  return std::string(dir ? dir : ".") + "/" + name;
+}
 
 // Corruption helpers for frames.
 inline std::vector<uint8_t> withByte(std::vector<uint8_t> frame, size_t index, uint8_t value) {

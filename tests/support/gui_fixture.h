@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <functional>
 #include <string>
 
@@ -126,10 +125,5 @@ class WindowTest : public ::testing::Test {
   }
   DongleToolWindow* window = nullptr;
 };
-
-inline std::string buildPath(const std::string& name) {
-  const char* dir = std::getenv("MBUS_BUILD_DIR");
-  return std::string(dir ? dir : ".") + "/" + name;
-}
 
 }  // namespace gui
