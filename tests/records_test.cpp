@@ -107,7 +107,7 @@ TEST(Records, ExtensionTableFamilies) {
       {"01 FB 02 05", "Reactive energy 5 kVARh"}, {"01 FB 03 05", "Reactive energy 50 kVARh"}, {"01 FB 0C 05", "Energy 0.5 MCal"},
       {"01 FB 04 05", "Apparent energy 5 kVAh"}, {"01 FB 05 05", "Apparent energy 50 kVAh"}, {"01 FB 0F 05", "Energy 500 MCal"},
       {"01 FB 14 05", "Reactive power 0.005 kVAR"}, {"01 FB 17 05", "Reactive power 5 kVAR"}, {"01 FB 20 05", "Volume 5 feet^3"},
-      {"01 FB 34 05", "Apparent power 0.005 kVA"}, {"01 FB 37 05", "Apparent power 5 kVA"}, {"01 FB 21 05", "Volume 0.5 feet^3"},
+      {"01 FB 34 05", "Apparent power 0.005 kVA"}, {"01 FB 37 05", "Apparent power 5 kVA"},
       {"01 FB 22 05", "Volume 0.5 american gallon"}, {"01 FB 0A 05", "Reserved VIF FB 0A 5"},
   });
 }
@@ -261,27 +261,6 @@ TEST(Records, ProtectedAnswerOnceDecrypted) {
   const Bytes encrypted = fromHex(head + "5C 2F 04 FD 08");
   EXPECT_EQ(describeEnd(decodeProtectedRecords(encrypted.data(), encrypted.size()).list),
             "stopped at byte 31: no 2F 2F: the area is not decrypted");
-}
-
-TEST(Records, CounterRecordIsFoundByWalkingNotBySearching) {
-  const std::string id0108FD04 = "72 04 FD 08 01 24 23 01 07 2A 00 00 00 ";  // the id's bytes, LSB first
-  const struct { std::string data; CounterSearch result; size_t offset; } cases[] = {
-      // The 64-bit volume holds 04 FD 08 in its value; the counter record follows at 19 + 10.
-      {"72 78 56 34 12 24 23 01 07 2A 00 00 00 07 13 04 FD 08 00 00 00 00 00 04 FD 08 2A 00 00 00",
-       CounterSearch::Found, 29},
-      {id0108FD04 + "02 13 05 00", CounterSearch::NotFound, 0},
-      {id0108FD04 + "0F 04 FD 08 2A 00 00 00", CounterSearch::CannotWalk, 0},  // manufacturer data
-      {id0108FD04 + "04 FD 08 2A 00", CounterSearch::CannotWalk, 0},           // cut
-  };
-  for (const auto& c : cases) {
-    const Bytes f = frame(c.data);
-    const CounterRecord found = findCounterRecord(f.data(), f.size());
-    EXPECT_EQ(found.result, c.result) << hex(f);
-    EXPECT_EQ(found.offset, c.offset) << hex(f);
-    EXPECT_EQ(found.counter, c.result == CounterSearch::Found ? 42u : 0u) << hex(f);
-  }
-  const Bytes damaged = withByte(frame(cases[0].data), 8, 0x79);  // the checksum no longer fits
-  EXPECT_EQ(findCounterRecord(damaged.data(), damaged.size()).result, CounterSearch::CannotWalk);
 }
 
 // OMS Volume 2. Control byte: increment mode (bits 7-6), spacing unit (5-4), element size as a DIF's data field (3-0).

@@ -83,29 +83,6 @@ TEST_F(WindowState, FailedConnectShowsTheErrorBoxAndStaysDisconnected) {
   }
 }
 
-// A longer image would reach the dongle cut; the file is named with its size,
-// nothing stays loaded, and one byte less still loads.
-TEST_F(WindowState, FirmwareLargerThanTheDongleIsRefusedWhole) {
-  std::ofstream("good.cfw") << "abc";
-  ASSERT_TRUE(openFirmware("good.cfw"));
-  std::ofstream("big.cfw") << std::string(131105, 'x');
-  const std::string refused = "big.cfw has 131105 bytes; a dongle takes at most 131104.";
-  {
-    ModalCloser closer;
-    EXPECT_FALSE(openFirmware("big.cfw"));
-    EXPECT_EQ(closer.text, refused);
-  }
-  EXPECT_EQ(console(), "Read 3 bytes from file good.cfw\n" + refused + "\n");
-  {
-    ModalCloser closer;
-    send(DongleToolWindow::ID_FIRMWARE_UPDATE);
-    EXPECT_EQ(closer.text, "Choose firmware to program.");
-  }
-  std::ofstream("big.cfw") << std::string(131104, 'x');  // truncates to exactly what fits
-  EXPECT_TRUE(openFirmware("big.cfw"));
-  EXPECT_EQ(readText(LOG), console());
-}
-
 // The flag is set against the store before each new window, so only a
 // window that reads the store starts right.
 TEST_F(WindowState, FastAnswersAndDecodeRecordsAreRememberedForTheNextWindow) {
