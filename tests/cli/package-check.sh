@@ -23,9 +23,18 @@ for f in usr/bin/mbus-fwtool usr/bin/mbus-fwupdate usr/bin/virtual-dongle usr/sh
   grep -q " \./$f\$" "$out/contents" || { echo "missing from the package: $f"; exit 1; }
 done
 dpkg-deb -x "$deb" "$out/root"
-# The copyright file carries the licence of LICENSE, word for word.
-sed -n '/^License: Expat$/,$p' "$out/root/usr/share/doc/mbus-fwtool/copyright" | tail -n +2 | sed 's/^ //; s/^\.$//' |
-  diff - <(sed -n '5,$p' "$here/../../LICENSE") || { echo "the package's copyright differs from LICENSE"; exit 1; }
+# The copyright file carries the licence of LICENSE and the notice of the
+# CLI11 copy compiled into mbus-fwupdate, word for word.
+licence() {  # the standalone paragraph "License: $2" of copyright file $1, unwrapped
+  awk -v want="License: $2" 'BEGIN { RS = "" } $0 ~ "^" want "\n" { print }' "$1" | tail -n +2 |
+    sed 's/^ *//; s/^\.$//; s/ *$//'
+}
+copyright=$out/root/usr/share/doc/mbus-fwtool/copyright
+diff <(licence "$copyright" Expat) <(sed -n '5,$p' "$here/../../LICENSE" | sed 's/ *$//') ||
+  { echo "the package's copyright differs from LICENSE"; exit 1; }
+diff <(licence "$copyright" BSD-3-clause) <(licence /usr/share/doc/libcli11-dev/copyright BSD-3-clause) ||
+  { echo "the package's copyright lacks CLI11's notice"; exit 1; }
+grep -q "^Files: /usr/include/CLI/\*$" "$copyright" || { echo "the copyright names no CLI11 files"; exit 1; }
 for size in 128 16; do
   icon="$out/root/usr/share/icons/hicolor/${size}x$size/apps/mbus-fwtool.png"
   [ "$(identify -format %wx%h "$icon")" = "${size}x$size" ] || { echo "icon in ${size}x$size is not that size"; exit 1; }
