@@ -252,6 +252,7 @@ TEST(SerialPortPosix, LowLatencyOnARealUartComesBackAsFound) {
   const int probe = open("/dev/ttyS0", O_RDWR | O_NOCTTY | O_NONBLOCK);
   serial_struct found{}, now{};
   if (probe < 0 || ioctl(probe, TIOCGSERIAL, &found) != 0) GTEST_SKIP() << "no UART at /dev/ttyS0";
+  ioctl(probe, TIOCNXCL);  // a run killed while it held the port (or a deliberate fault) may have left it exclusive
   auto low = [&] { return ioctl(probe, TIOCGSERIAL, &now) == 0 && (now.flags & ASYNC_LOW_LATENCY); };
   Output out;
   FakeFields fields;
