@@ -7,6 +7,7 @@
 
 #include "app/main_window.h"
 #include "app/front/config_file.h"
+#include "app/front/front_system.h"
 #include "app/front/front_texts.h"
 #include "app/front/program_flags.h"
 #include "app/front/user_folder.h"
@@ -20,6 +21,7 @@ const char* const USER_FOLDER_OPTION = "--user-folder";
 int main(int argc, char* argv[]) {
   // Answered before the folder, the config, the log or a display is touched.
   if (const ProgramFlag flag = programFlag(argc, argv); flag != ProgramFlag::None) {
+    reachStartingConsole();
     std::fputs((flag == ProgramFlag::Help ? windowUsage() : versionLine("mbus-fwtool") + "\n").c_str(), stdout);
     return 0;
   }

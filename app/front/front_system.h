@@ -12,3 +12,7 @@ std::filesystem::path userDataBase();
 std::string noUserDataBaseText();
 // After "no permission to open serial port P": how to get it; "" when there is no general way.
 std::string portPermissionHint();
+// A window program started from a console has no standard output on Windows:
+// there, with stdout leading nowhere, it writes to the console it was started
+// from (so that --help is seen). Redirected output, and POSIX, stay as they are.
+void reachStartingConsole();

@@ -19,3 +19,5 @@ std::string noUserDataBaseText() { return "Neither XDG_DATA_HOME nor HOME names 
 std::string portPermissionHint() {
   return " (serial ports belong to the dialout group: sudo usermod -aG dialout $USER, then log in again)";
 }
+
+void reachStartingConsole() {}

@@ -1,3 +1,6 @@
+#include <windows.h>
+
+#include <cstdio>
 #include <cstdlib>
 
 #include "app/front/front_system.h"
@@ -13,3 +16,9 @@ fs::path userDataBase() {
 std::string noUserDataBaseText() { return "LOCALAPPDATA names no folder"; }
 
 std::string portPermissionHint() { return ""; }
+
+void reachStartingConsole() {
+  const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  if (out != nullptr && out != INVALID_HANDLE_VALUE) return;
+  if (AttachConsole(ATTACH_PARENT_PROCESS) && !std::freopen("CONOUT$", "w", stdout)) FreeConsole();
+}
